@@ -1,0 +1,106 @@
+// The operations of the system that the library's logic uses, in one namespace.
+//
+// On Windows they are the real calls of <windows.h> and <setupapi.h>: the DLL
+// runs the same logic, line for line, against the camera family's kernel
+// driver. On POSIX they are our stand-in (platform/posix/winapi.h), with the
+// same names, signatures and error codes. Logic code calls them as plat::Name.
+//
+// Two operations are our own on every system:
+//   plat::Sleep   every protocol pause goes through it, so tests can install a
+//                 virtual clock that records the pauses instead of waiting;
+//   plat::Now     milliseconds of that same clock (real or virtual).
+#pragma once
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <setupapi.h>
+#ifndef DBT_DEVNODES_CHANGED
+#define DBT_DEVNODES_CHANGED 0x0007
+#define DBT_DEVICEARRIVAL 0x8000
+#define DBT_DEVICEREMOVECOMPLETE 0x8004
+#endif
+#else
+#include "posix/winapi.h"
+#endif
+
+#include <stdint.h>
+
+namespace plat {
+
+using ::CloseHandle;
+using ::CreateEventA;
+using ::CreateFileA;
+using ::CreateFileMappingA;
+using ::CreateMutexA;
+using ::CreateProcessA;
+using ::CreateThread;
+using ::CreateWindowExA;
+using ::DefWindowProcA;
+using ::DestroyWindow;
+using ::DeviceIoControl;
+using ::DispatchMessageA;
+using ::GetCurrentProcessId;
+using ::GetCurrentThreadId;
+using ::GetExitCodeProcess;
+using ::GetExitCodeThread;
+using ::GetLastError;
+using ::GetMessageA;
+using ::GetModuleFileNameA;
+using ::IsBadReadPtr;
+using ::IsBadWritePtr;
+using ::IsWindow;
+using ::KillTimer;
+using ::LocalAlloc;
+using ::LocalFree;
+using ::MapViewOfFile;
+using ::MoveWindow;
+using ::OpenEventA;
+using ::OpenProcess;
+using ::PeekMessageA;
+using ::PostMessageA;
+using ::PostQuitMessage;
+using ::RegisterClassExA;
+using ::ReleaseMutex;
+using ::ResetEvent;
+using ::SendMessageA;
+using ::SetEvent;
+using ::SetLastError;
+using ::SetTimer;
+using ::SetupDiDestroyDeviceInfoList;
+using ::SetupDiEnumDeviceInterfaces;
+using ::SetupDiGetClassDevsA;
+using ::SetupDiGetDeviceInterfaceDetailA;
+using ::TerminateProcess;
+using ::TranslateMessage;
+using ::UnmapViewOfFile;
+using ::WaitForSingleObject;
+
+// ---- The clock of the protocol pauses ------------------------------------------
+
+// Pauses for ms milliseconds: really, or on the virtual clock when one is set.
+void Sleep(DWORD ms);
+
+// Milliseconds since an arbitrary start, on the same clock as Sleep.
+uint64_t Now();
+
+// A virtual clock: Sleep calls onSleep(ms, context) instead of waiting, and
+// Now returns the sum of all pauses recorded so far plus start. Passing null
+// restores the real clock. Tests set it before the calls they measure.
+typedef void (*SleepHook)(DWORD ms, void* context);
+void SetVirtualClock(SleepHook onSleep, void* context);
+bool VirtualClockActive();
+
+// ---- Handles kept in 32-bit fields ------------------------------------------------
+
+// Kernel handles and window handles are 32-bit values on every system (Windows
+// guarantees it so that 32- and 64-bit processes can share them), so the
+// shared block stores them in 32-bit fields; they widen sign-extended.
+inline uint32_t HandleToField(HANDLE h) { return (uint32_t)(uintptr_t)h; }
+inline HANDLE FieldToHandle(uint32_t v) { return (HANDLE)(intptr_t)(int32_t)v; }
+inline uint32_t WindowToField(HWND h) { return (uint32_t)(uintptr_t)h; }
+inline HWND FieldToWindow(uint32_t v) { return (HWND)(intptr_t)(int32_t)v; }
+
+}  // namespace plat

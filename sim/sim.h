@@ -1,0 +1,111 @@
+// The camera simulator: a camera server that speaks the camera socket protocol
+// and behaves as the camera's controller and firmware do behind the driver.
+//
+// One server serves any number of simulated cameras, each a Unix socket
+// "<name>.sock" in the server's device directory. Tests run a server in their
+// own process (it serves on threads of its own) on a private device directory;
+// the program tavcam-camsim runs one as a process.
+//
+// Everything a test needs to check the library against the camera is here:
+// the request log (exact bytes, order and time of every request), the flash
+// pages, the register file, fault injection and hot-plug.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// ---- Camera profiles -------------------------------------------------------------
+
+// What a simulated camera is: its flash contents when first plugged (unless a
+// state file already holds its pages), its identification block, and the
+// firmware behaviour that differs between models.
+struct Profile {
+    std::string socketName;          // file name in the device directory, "cam0.sock"
+    std::vector<uint8_t> page0;      // camera record, 2016 bytes
+    std::vector<uint8_t> page1;      // SaveData, 202 or 138 bytes (rest of the page 0xFF)
+    std::vector<uint8_t> identification;  // 128 bytes
+    uint32_t busyStatus = 0;         // what CMD_GET_STATUS answers
+    uint32_t framesPerSecond = 30;   // stream frame rate
+    bool frameInfo = false;          // put a frame information record in each frame
+    uint32_t seed = 1;               // image content is a function of seed and frame number
+};
+
+// Ready-made profiles. name is the bare camera name stored in the record.
+enum class Model {
+    ShortLayout,  // CameraModel 1: 138-byte SaveData, reduced register set
+    LongLayout,   // CameraModel 2: 202-byte SaveData
+    Busy,         // CameraModel 3: answers the busy-status query
+    TwoByteMarkers,  // CameraModel 5: 16-bit frames carry 0xFF / 0xFE markers
+};
+Profile MakeProfile(Model model, const std::string& name, const std::string& socketName);
+
+// A profile whose first format has the given format code, raw bits and output
+// bits; partial formats get a maximum extent and units. Used for streaming.
+Profile MakeFormatProfile(Model model, const std::string& name, const std::string& socketName,
+                          uint32_t formatCode, uint32_t rawBits, uint32_t outBits,
+                          bool partial);
+
+// ---- The server ---------------------------------------------------------------------
+
+struct Server;
+
+// Starts serving in deviceDir (created if missing). stateFile, when not empty,
+// keeps every camera's flash pages across restarts (replaced atomically, so a
+// killed server never leaves a torn page). Null on failure.
+Server* Start(const std::string& deviceDir, const std::string& stateFile = "");
+// Unplugs every camera, closes every connection and frees the server.
+void Stop(Server* server);
+
+// Plugs a camera in (its socket file appears); returns its camera number, or
+// -1 on failure. Unplug removes the socket file and breaks every connection
+// to that camera; PlugBack makes it appear again with its flash as it was.
+int Plug(Server* server, const Profile& profile);
+void Unplug(Server* server, int camera);
+void PlugBack(Server* server, int camera);
+
+// ---- The request log ---------------------------------------------------------------
+
+struct Request {
+    uint64_t timeMs;             // on the server's clock (see SetClock)
+    uint32_t code;               // control code
+    std::vector<uint8_t> input;  // the input bytes exactly as received
+    uint32_t outCapacity;        // output capacity asked for
+    bool ok;                     // result sent back
+    uint32_t bytesReturned;
+};
+
+std::vector<Request> Log(Server* server, int camera);
+void ClearLog(Server* server, int camera);
+
+// The clock that stamps the log: milliseconds. Defaults to a steady real clock;
+// tests on a virtual clock pass the library's plat::Now.
+void SetClock(Server* server, uint64_t (*nowMs)());
+
+// ---- The camera's state, for checks ---------------------------------------------------
+
+std::vector<uint8_t> Flash(Server* server, int camera, int page);
+void SetFlash(Server* server, int camera, int page, const std::vector<uint8_t>& bytes);
+// Last value written to a register with CMD_WRITE_REG; false if never written.
+bool Register(Server* server, int camera, uint16_t address, uint16_t* value);
+void SetBusyStatus(Server* server, int camera, uint32_t status);
+
+// ---- Fault injection ------------------------------------------------------------------
+
+enum class Fault {
+    FailRequest,      // the next N requests of this control code answer result 0
+    FlashWriteError,  // the next N flash status polls report bit 0x20
+    WrongSizeTransfer,  // the next N stream reads return a short transfer
+    BadMarkers,       // the next N stream reads carry wrong start/end markers
+    FailStreamRead,   // the next N stream reads fail
+    DropConnection,   // the next request of this code closes the connection
+};
+// code: the control code the fault applies to (0 = any). count: how many.
+void InjectFault(Server* server, int camera, Fault fault, uint32_t code, uint32_t count);
+void ClearFaults(Server* server, int camera);
+
+}  // namespace sim

@@ -1,0 +1,12 @@
+// The caller-visible layouts that the compiler can't check from the header alone.
+#include <gtest/gtest.h>
+
+#include "core/shared_data.h"
+#include "tavcam.h"
+
+TEST(HeaderLayout, DeviceListEntriesArePacked255Bytes) {
+    CameraList list{};
+    const char* base = reinterpret_cast<const char*>(&list);
+    EXPECT_EQ(reinterpret_cast<const char*>(list.szNames[0]) - base, 4);
+    EXPECT_EQ(reinterpret_cast<const char*>(list.szNames[3]) - base, 4 + 3 * 255);
+}

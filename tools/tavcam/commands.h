@@ -1,0 +1,12 @@
+// The tavcam program's commands. Each lives in a file of its own and is listed
+// in the table in main.cpp.
+#pragma once
+
+struct Command {
+    const char* name;
+    const char* usage;  // arguments, for the help text
+    const char* help;   // one line
+    int (*run)(int argc, char** argv);  // argv[0] is the command's name
+};
+
+int CmdStatus(int argc, char** argv);

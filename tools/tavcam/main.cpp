@@ -1,0 +1,36 @@
+// tavcam: list the cameras, inspect and configure them from the command line.
+#include <stdio.h>
+#include <string.h>
+
+#include "tools/tavcam/commands.h"
+
+namespace {
+
+const Command kCommands[] = {
+    {"status", "", "list the cameras and show the state of the shared block", CmdStatus},
+};
+
+void Usage(FILE* out) {
+    fprintf(out, "usage: tavcam [command [arguments]]\n\ncommands:\n");
+    for (const Command& c : kCommands) fprintf(out, "  %-8s %-28s %s\n", c.name, c.usage, c.help);
+    fprintf(out, "\nWithout a command, tavcam runs 'status'.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        char name[] = "status";
+        char* args[] = {name, nullptr};
+        return CmdStatus(1, args);
+    }
+    if (!strcmp(argv[1], "-h") || !strcmp(argv[1], "--help") || !strcmp(argv[1], "help")) {
+        Usage(stdout);
+        return 0;
+    }
+    for (const Command& c : kCommands)
+        if (!strcmp(argv[1], c.name)) return c.run(argc - 1, argv + 1);
+    fprintf(stderr, "tavcam: unknown command '%s'\n\n", argv[1]);
+    Usage(stderr);
+    return 2;
+}
