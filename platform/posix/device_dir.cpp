@@ -7,6 +7,11 @@
 namespace plat::posix {
 
 std::string RuntimeDirectory() {
+    const char* own = getenv("TAVCAM_RUNTIME_DIR");
+    if (own && *own) {
+        mkdir(own, 0700);
+        return own;
+    }
     std::string dir = "/tmp/tavcam-" + std::to_string((unsigned long)getuid());
     mkdir(dir.c_str(), 0700);  // an existing directory is fine
     return dir;

@@ -9,8 +9,11 @@ namespace plat::posix {
 
 std::string DeviceDirectory();
 
-// Runtime directory of this user's named objects of the stand-in
-// (/tmp/tavcam-UID), created on first use with mode 0700.
+// Runtime directory of this user's named objects of the stand-in: the value
+// of TAVCAM_RUNTIME_DIR when set and not empty (tests give each run a private
+// namespace of named objects this way), else /tmp/tavcam-UID. Created on
+// first use with mode 0700. Every named object of the stand-in (mappings,
+// events, mutexes, the window registry, message sockets) is named after it.
 std::string RuntimeDirectory();
 
 }  // namespace plat::posix
