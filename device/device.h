@@ -44,7 +44,23 @@ bool DeviceIndexFromName(const char* name, int* index);
 
 // Device index argument of the device functions: only its low byte counts, as
 // a signed value. -1 .. -128 and 8 .. 127 are not valid indexes.
-inline int DeviceIndexFromArgument(int32_t nDevice) { return (int)(int8_t)(nDevice & 0xFF); }
+inline int DeviceIndexFromArgument(int32_t nDevice) {
+    return (int)(int8_t)(nDevice & 0xFF);
+}
+
+// The device interface class of the camera family's driver,
+// {9567203D-AB53-47A1-BCF8-6E811C3F58A2}.
+extern const GUID kCameraInterfaceGuid;
+
+// The path table: one NUL-terminated driver path (at most 255 characters) per
+// device index, empty until an enumeration fills the slot; a slot keeps its
+// path until a later enumeration overwrites it. The table belongs to the
+// process. CameraPath copies slot `index` into path (256 bytes); false when
+// the index is not 0..7. SetCameraPath is the enumeration's writer (a path
+// longer than 255 characters is refused and leaves the slot as it was).
+constexpr int kPathBytes = 256;
+bool CameraPath(int index, char path[kPathBytes]);
+bool SetCameraPath(int index, const char* path);
 
 // Enumerates the cameras' driver paths into this process's path table;
 // returns the number of interfaces examined.
@@ -54,6 +70,17 @@ int EnumerateCameras();
 // the index is not 0..7 or the path doesn't open. Callers treat a null handle
 // as a failure too. Close with plat::CloseHandle.
 HANDLE OpenCamera(int index);
+inline bool CameraOpened(HANDLE camera) {
+    return camera != nullptr && camera != INVALID_HANDLE_VALUE;
+}
+
+// The protocol pauses of the command channel, in milliseconds. They are part
+// of the camera's protocol: its controller needs them to act on a request.
+constexpr DWORD kCommandPauseMs = 100;        // after a command, before a reply fetch
+constexpr DWORD kFlashReadPauseMs = 25;       // between a flash read request and its reply
+constexpr DWORD kFlashBeginPauseMs = 30;      // after the begin of a flash write
+constexpr DWORD kFlashWritePauseMs = 50;      // status poll, after each flash write request
+constexpr DWORD kIdentificationPauseMs = 50;  // between an identification request and reply
 
 // One IOCTL_CAM_SEND_REQUEST with inputSize bytes of block.
 bool SendRequest(HANDLE camera, const void* block, uint32_t inputSize);
