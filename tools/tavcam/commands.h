@@ -10,3 +10,5 @@ struct Command {
 };
 
 int CmdStatus(int argc, char** argv);
+int CmdList(int argc, char** argv);
+int CmdInfo(int argc, char** argv);

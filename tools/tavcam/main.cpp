@@ -8,6 +8,8 @@ namespace {
 
 const Command kCommands[] = {
     {"status", "", "list the cameras and show the state of the shared block", CmdStatus},
+    {"list", "", "list the cameras with their names", CmdList},
+    {"info", "NAME", "show a camera's record: model, formats, features, presets", CmdInfo},
 };
 
 void Usage(FILE* out) {
