@@ -16,4 +16,9 @@ std::string DeviceDirectory();
 // events, mutexes, the window registry, message sockets) is named after it.
 std::string RuntimeDirectory();
 
+// A short tag naming the runtime directory, for objects whose names can't be
+// paths (POSIX shared memory names): the user id, plus a hash of
+// TAVCAM_RUNTIME_DIR when that is set. "1000" or "1000-5f3a9c21".
+std::string ObjectNamespace();
+
 }  // namespace plat::posix
