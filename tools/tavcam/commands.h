@@ -12,3 +12,9 @@ struct Command {
 int CmdStatus(int argc, char** argv);
 int CmdList(int argc, char** argv);
 int CmdInfo(int argc, char** argv);
+int CmdInit(int argc, char** argv);
+int CmdGet(int argc, char** argv);
+int CmdSet(int argc, char** argv);
+int CmdFormat(int argc, char** argv);
+int CmdArea(int argc, char** argv);
+int CmdPreset(int argc, char** argv);

@@ -10,6 +10,12 @@ const Command kCommands[] = {
     {"status", "", "list the cameras and show the state of the shared block", CmdStatus},
     {"list", "", "list the cameras with their names", CmdList},
     {"info", "NAME", "show a camera's record: model, formats, features, presets", CmdInfo},
+    {"init", "NAME", "initialise a camera into its saved preset and show its state", CmdInit},
+    {"get", "NAME FEATURE", "read a feature (brightness, shutter, gain, ... or 0x800)", CmdGet},
+    {"set", "NAME FEATURE VALUE", "set a feature and show the value read back", CmdSet},
+    {"format", "NAME INDEX", "switch the camera to another format", CmdFormat},
+    {"area", "NAME L T W H", "set the scan area of a partial format", CmdArea},
+    {"preset", "save|load NAME P", "save the settings in force as preset P, or load it", CmdPreset},
 };
 
 void Usage(FILE* out) {
