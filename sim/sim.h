@@ -25,21 +25,25 @@ namespace sim {
 // state file already holds its pages), its identification block, and the
 // firmware behaviour that differs between models.
 struct Profile {
-    std::string socketName;          // file name in the device directory, "cam0.sock"
-    std::vector<uint8_t> page0;      // camera record, 2016 bytes
-    std::vector<uint8_t> page1;      // SaveData, 202 or 138 bytes (rest of the page 0xFF)
+    std::string socketName;               // file name in the device directory, "cam0.sock"
+    std::vector<uint8_t> page0;           // camera record, 2016 bytes
+    std::vector<uint8_t> page1;           // SaveData, 202 or 138 bytes (rest of the page 0xFF)
     std::vector<uint8_t> identification;  // 128 bytes
-    uint32_t busyStatus = 0;         // what CMD_GET_STATUS answers
-    uint32_t framesPerSecond = 30;   // stream frame rate
-    bool frameInfo = false;          // put a frame information record in each frame
-    uint32_t seed = 1;               // image content is a function of seed and frame number
+    uint32_t busyStatus = 0;              // what CMD_GET_STATUS answers
+    uint32_t framesPerSecond = 30;        // stream frame rate
+    bool frameInfo = false;               // put a frame information record in each frame
+    uint32_t seed = 1;                    // image content is a function of seed and frame number
+    uint32_t flashBusyPolls = 0;          // status polls after CMD_FLASH_BEGIN that answer busy
 };
+
+// The camera model number (CameraModel) a profile's record holds.
+uint32_t ProfileModel(const Profile& profile);
 
 // Ready-made profiles. name is the bare camera name stored in the record.
 enum class Model {
-    ShortLayout,  // CameraModel 1: 138-byte SaveData, reduced register set
-    LongLayout,   // CameraModel 2: 202-byte SaveData
-    Busy,         // CameraModel 3: answers the busy-status query
+    ShortLayout,     // CameraModel 1: 138-byte SaveData, reduced register set
+    LongLayout,      // CameraModel 2: 202-byte SaveData
+    Busy,            // CameraModel 3: answers the busy-status query
     TwoByteMarkers,  // CameraModel 5: 16-bit frames carry 0xFF / 0xFE markers
 };
 Profile MakeProfile(Model model, const std::string& name, const std::string& socketName);
@@ -47,8 +51,44 @@ Profile MakeProfile(Model model, const std::string& name, const std::string& soc
 // A profile whose first format has the given format code, raw bits and output
 // bits; partial formats get a maximum extent and units. Used for streaming.
 Profile MakeFormatProfile(Model model, const std::string& name, const std::string& socketName,
-                          uint32_t formatCode, uint32_t rawBits, uint32_t outBits,
-                          bool partial);
+                          uint32_t formatCode, uint32_t rawBits, uint32_t outBits, bool partial);
+
+// ---- Stream content ---------------------------------------------------------------------
+//
+// A transfer is framesPerTransfer raw frames back to back. Each raw frame is
+// linesPlus4 lines of width x bytesPerPixel bytes:
+//   line 0          byte 0 the start marker, bytes 4..7 the frame number (LE)
+//   line 1          byte 21 the colour channel of sequential colour, frame % 3;
+//                   with frame information, at position 2: 0x77 0x77, count 2
+//                   (LE16), then the frame number and the seed (LE32 each),
+//                   12 bytes in all
+//   lines 2..L+1    the image: ImageSample(seed, frame, x, y, bytesPerPixel),
+//                   one byte, or two bytes little-endian holding 12 bits
+//   lines L+2, L+3  zeros, except the frame's last byte: the end marker
+// Frames are numbered from 0 at each stream start.
+
+struct FrameSpec {
+    uint32_t seed = 1;
+    uint32_t frameNumber = 0;
+    uint32_t width = 0;          // pixels per line
+    uint32_t linesPlus4 = 0;     // image lines + 4
+    uint32_t bytesPerPixel = 1;  // 1 or 2
+    uint32_t cameraModel = 2;    // 5 or more with 2 bytes per pixel: 0xFF / 0xFE markers
+    bool frameInfo = false;
+};
+
+// Markers of a stream: 0x01 / 0x02, or 0xFF / 0xFE for models 5 and above
+// sending two bytes per pixel.
+uint8_t StartMarker(uint32_t cameraModel, uint32_t bytesPerPixel);
+uint8_t EndMarker(uint32_t cameraModel, uint32_t bytesPerPixel);
+
+// One image sample: 0..255 for one byte per pixel, 0..4095 for two.
+uint16_t ImageSample(uint32_t seed, uint32_t frameNumber, uint32_t x, uint32_t y,
+                     uint32_t bytesPerPixel);
+
+// Writes one whole raw frame (linesPlus4 x width x bytesPerPixel bytes) to out.
+void FillFrame(const FrameSpec& spec, uint8_t* out);
+std::vector<uint8_t> MakeFrame(const FrameSpec& spec);
 
 // ---- The server ---------------------------------------------------------------------
 
@@ -67,6 +107,9 @@ void Stop(Server* server);
 int Plug(Server* server, const Profile& profile);
 void Unplug(Server* server, int camera);
 void PlugBack(Server* server, int camera);
+
+// Full path of a camera's socket file.
+std::string SocketPath(Server* server, int camera);
 
 // ---- The request log ---------------------------------------------------------------
 
@@ -94,15 +137,41 @@ void SetFlash(Server* server, int camera, int page, const std::vector<uint8_t>& 
 bool Register(Server* server, int camera, uint16_t address, uint16_t* value);
 void SetBusyStatus(Server* server, int camera, uint32_t status);
 
+// Flash pages are kFlashPageBytes long. Flash returns the whole page; SetFlash
+// puts bytes at the start of the page and erases the rest (0xFF), as a
+// completed write sequence does.
+constexpr size_t kFlashPageBytes = 16896;
+
+// What CMD_READ_REG answers: word 0 is the register's value, word 1 the third
+// word of the CMD_WRITE_REG that set it (0 for a register set here or never
+// written; a register never written reads 0, 0).
+void SetRegister(Server* server, int camera, uint16_t address, uint16_t value);
+// Last value sent with CMD_SET_ONOFF / CMD_SET_AUTO for a feature.
+bool OnOffFeature(Server* server, int camera, uint16_t feature, uint16_t* value);
+bool AutoFeature(Server* server, int camera, uint16_t feature, uint16_t* value);
+// An I2C register's two data bytes (high byte first); false if never written.
+// Every I2C address answers, 122 (the camera controller) included.
+bool I2CRegister(Server* server, int camera, uint8_t address, uint8_t reg, uint16_t* value);
+// The bytes of the last upload of a table (empty if none).
+std::vector<uint8_t> Table(Server* server, int camera, uint8_t number);
+// Number of CMD_FIFO_RESET commands with each flag value received so far.
+uint32_t FifoResets(Server* server, int camera, uint8_t flag);
+// Whether a stream runs, and the frames delivered since its start.
+bool Streaming(Server* server, int camera, uint64_t* framesDelivered);
+// Changes the frame rate of a camera (0: transfers are ready at once).
+void SetFramesPerSecond(Server* server, int camera, uint32_t framesPerSecond);
+
 // ---- Fault injection ------------------------------------------------------------------
 
 enum class Fault {
-    FailRequest,      // the next N requests of this control code answer result 0
-    FlashWriteError,  // the next N flash status polls report bit 0x20
+    FailRequest,        // the next N requests of this control code answer result 0
+    FlashWriteError,    // the next N flash status polls report bit 0x20
     WrongSizeTransfer,  // the next N stream reads return a short transfer
-    BadMarkers,       // the next N stream reads carry wrong start/end markers
-    FailStreamRead,   // the next N stream reads fail
-    DropConnection,   // the next request of this code closes the connection
+    BadMarkers,         // the next N stream reads carry wrong start/end markers
+    FailStreamRead,     // the next N stream reads fail
+    DropConnection,     // the next N requests of this code close the connection unanswered
+    TwoByteTransfer,    // the next N stream reads return exactly 2 bytes
+    BadEndMarker,       // the next N stream reads carry a wrong end marker only
 };
 // code: the control code the fault applies to (0 = any). count: how many.
 void InjectFault(Server* server, int camera, Fault fault, uint32_t code, uint32_t count);
