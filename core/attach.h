@@ -33,6 +33,9 @@ void SetReaderEvent(int camera, HANDLE event);
 // This process's id, taken at attach.
 uint32_t OwnProcessId();
 
+// The library's module in this process (the instance of the monitor's windows).
+HMODULE OwnModule();
+
 // Unit tests of the camera logic run without attaching: this gives the process
 // a private, freshly initialised SharedData (no mapping, no monitor) so the
 // logic's reads and writes of bPresence and bChanged have somewhere to go.

@@ -143,6 +143,10 @@ TAVCAM_POSIX_API void WINAPI PostQuitMessage(int nExitCode);
 TAVCAM_POSIX_API BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 TAVCAM_POSIX_API LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 
+/* Diagnostics: copies this process's view of the library's shared block
+ * (4784 bytes) to pOut. 1 when the process has the block, else 0. */
+TAVCAM_POSIX_API int32_t WINAPI TavcamCopySharedData(void* pOut, uint32_t nSize);
+
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 
