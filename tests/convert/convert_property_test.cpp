@@ -1,0 +1,197 @@
+// The fast routines against the oracle on random frames: every size step of
+// the window rules near the vector widths, a few larger lines, the small
+// mosaics, and sizes the rules exclude; on every instruction-set path, with
+// guard bytes around each destination to catch a write outside the picture.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "acquisition/convert/convert.h"
+#include "acquisition/convert/convert_path.h"
+#include "convert/reference.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using tav::ConvertPath;
+
+const size_t kGuard = 64;
+const uint8_t kGuardByte = 0xC5;
+
+struct Size {
+    uint32_t w, h;
+};
+
+std::string Name(Size s) {
+    return std::to_string(s.w) + "x" + std::to_string(s.h);
+}
+
+// Sizes the window rules allow: width a multiple of 4 from 32, even height from 16.
+std::vector<Size> AllowedSizes() {
+    std::vector<Size> sizes;
+    for (uint32_t w = 32; w <= 136; w += 4) sizes.push_back({w, w % 8 ? 18u : 16u});
+    for (uint32_t w : {252u, 640u, 1028u}) sizes.push_back({w, 16});
+    sizes.push_back({32, 40});
+    return sizes;
+}
+
+// Sizes the rules exclude: odd and tiny, plus the 4 x 2 mosaic.
+std::vector<Size> OtherSizes() {
+    std::vector<Size> sizes;
+    for (uint32_t w = 1; w <= 9; w++)
+        for (uint32_t h = 1; h <= 5; h++) sizes.push_back({w, h});
+    for (Size s : {Size{4, 2}, Size{6, 2}, Size{34, 3}, Size{35, 16}, Size{33, 17}, Size{18, 2}})
+        sizes.push_back(s);
+    return sizes;
+}
+
+std::vector<ConvertPath> Paths() {
+    std::vector<ConvertPath> paths;
+    for (ConvertPath p : {ConvertPath::Portable, ConvertPath::Sse2, ConvertPath::Avx2})
+        if (tav::ConvertPathAvailable(p)) paths.push_back(p);
+    return paths;
+}
+
+Bytes Random(size_t n, std::mt19937& rng) {
+    Bytes b(n);
+    for (auto& v : b) v = (uint8_t)rng();
+    return b;
+}
+
+// A destination with guards on both sides, pre-filled with a pattern so that
+// bytes a routine leaves alone compare equal too.
+struct Guarded {
+    Bytes buf;
+    size_t n;
+    explicit Guarded(size_t size) : buf(size + 2 * kGuard, kGuardByte), n(size) {
+        for (size_t i = 0; i < n; i++) buf[kGuard + i] = (uint8_t)(i * 13);
+    }
+    uint8_t* data() { return buf.data() + kGuard; }
+    Bytes Picture() const { return Bytes(buf.begin() + kGuard, buf.begin() + kGuard + n); }
+    bool GuardsIntact() const {
+        for (size_t i = 0; i < kGuard; i++)
+            if (buf[i] != kGuardByte || buf[kGuard + n + i] != kGuardByte) return false;
+        return true;
+    }
+};
+
+Bytes Prefilled(size_t n) {
+    return Guarded(n).Picture();
+}
+
+// One routine under test: its output size per pixel, its source size per
+// pixel, the library call and the oracle.
+struct Routine {
+    const char* name;
+    size_t outPerPixel, srcPerPixel;
+    void (*fast)(const uint8_t*, uint8_t*, uint32_t, uint32_t);
+    void (*oracle)(const Bytes&, uint32_t, uint32_t, Bytes&);
+};
+
+const Bytes& RandomTable() {
+    static Bytes table = [] {
+        std::mt19937 rng(7);
+        Bytes t(3u << 24);
+        for (size_t i = 0; i < t.size(); i += 4) {
+            uint32_t v = rng();
+            for (size_t k = 0; k < 4 && i + k < t.size(); k++) t[i + k] = (uint8_t)(v >> (8 * k));
+        }
+        return t;
+    }();
+    return table;
+}
+
+const Routine kRoutines[] = {
+    {"BayerToBGR24", 3, 1, tav::BayerToBGR24, reference::Bayer},
+    {"BayerToBGR24Table", 3, 1,
+     [](const uint8_t* s, uint8_t* d, uint32_t w, uint32_t h) {
+         tav::BayerToBGR24Table(s, d, w, h, RandomTable().data());
+     },
+     [](const Bytes& s, uint32_t w, uint32_t h, Bytes& d) {
+         reference::BayerTable(s, w, h, RandomTable().data(), d);
+     }},
+    {"UYVYToBGR24", 3, 2, tav::UYVYToBGR24, reference::Uyvy},
+    {"Mono16To8Shift", 1, 2, tav::Mono16To8Shift, reference::Mono16Shift},
+    {"Mono10To8Log", 1, 2, tav::Mono10To8Log, reference::Mono10Log},
+    {"Mono12To8Log", 1, 2, tav::Mono12To8Log, reference::Mono12Log},
+    {"Mono12To8LogInterlaced", 1, 2, tav::Mono12To8LogInterlaced, reference::Mono12LogInterlaced},
+    {"MonoCopy8", 1, 1, tav::MonoCopy8, reference::MonoCopy},
+    {"FieldMerge8", 1, 1, tav::FieldMerge8, reference::FieldMerge},
+    {"QuaziColourInsert(1)", 3, 1,
+     [](const uint8_t* s, uint8_t* d, uint32_t w, uint32_t h) {
+         tav::QuaziColourInsert(s, d, w, h, 1);
+     },
+     [](const Bytes& s, uint32_t w, uint32_t h, Bytes& d) { reference::Quazi(s, w, h, 1, d); }},
+    {"QuaziColourInsert(7)", 3, 1,
+     [](const uint8_t* s, uint8_t* d, uint32_t w, uint32_t h) {
+         tav::QuaziColourInsert(s, d, w, h, 7);
+     },
+     [](const Bytes& s, uint32_t w, uint32_t h, Bytes& d) { reference::Quazi(s, w, h, 7, d); }},
+};
+
+void CompareAll(const std::vector<Size>& sizes, uint32_t seed) {
+    std::mt19937 rng(seed);
+    for (Size size : sizes) {
+        size_t pixels = (size_t)size.w * size.h;
+        for (const Routine& r : kRoutines) {
+            Bytes src = Random(pixels * r.srcPerPixel, rng);
+            Bytes expected = Prefilled(pixels * r.outPerPixel);
+            r.oracle(src, size.w, size.h, expected);
+            for (ConvertPath p : Paths()) {
+                ASSERT_TRUE(tav::ForceConvertPath(p));
+                Guarded out(pixels * r.outPerPixel);
+                r.fast(src.data(), out.data(), size.w, size.h);
+                ASSERT_TRUE(out.GuardsIntact())
+                    << r.name << " " << Name(size) << " path " << (int)p;
+                ASSERT_EQ(out.Picture(), expected)
+                    << r.name << " " << Name(size) << " path " << (int)p;
+            }
+        }
+    }
+    tav::ResetConvertPath();
+}
+
+TEST(ConvertProperties, MatchTheOracleOnAllowedSizes) {
+    CompareAll(AllowedSizes(), 1);
+}
+
+TEST(ConvertProperties, MatchTheOracleOnExcludedAndSmallSizes) {
+    CompareAll(OtherSizes(), 2);
+}
+
+TEST(ConvertProperties, SmallMosaicsWithExtremeSamples) {
+    // Samples drawn from {0, 1, 254, 255} make every sum's carry and parity
+    // matter in the byte-wise averages of the vector kernels.
+    std::mt19937 rng(3);
+    const uint8_t values[] = {0, 1, 254, 255};
+    for (Size size : {Size{4, 2}, Size{34, 16}, Size{68, 16}}) {
+        for (int round = 0; round < 20; round++) {
+            Bytes src((size_t)size.w * size.h);
+            for (auto& v : src) v = values[rng() % 4];
+            Bytes expected(3 * src.size());
+            reference::Bayer(src, size.w, size.h, expected);
+            for (ConvertPath p : Paths()) {
+                ASSERT_TRUE(tav::ForceConvertPath(p));
+                Bytes out(3 * src.size());
+                tav::BayerToBGR24(src.data(), out.data(), size.w, size.h);
+                ASSERT_EQ(out, expected) << Name(size) << " path " << (int)p;
+            }
+        }
+    }
+    tav::ResetConvertPath();
+}
+
+TEST(ConvertProperties, ZeroSizesTouchNothing) {
+    Bytes src(64, 1);
+    for (const Routine& r : kRoutines) {
+        for (Size size : {Size{0, 0}, Size{0, 16}, Size{32, 0}}) {
+            Guarded out(0);
+            r.fast(src.data(), out.data(), size.w, size.h);
+            EXPECT_TRUE(out.GuardsIntact()) << r.name << " " << Name(size);
+        }
+    }
+}
+
+}  // namespace

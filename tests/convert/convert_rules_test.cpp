@@ -1,0 +1,299 @@
+// The conversions' defining cases: the worked examples and telling values of
+// each rule, checked against both the oracle and the library on every
+// instruction-set path the machine has.
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+
+#include <thread>
+#include <vector>
+
+#include "acquisition/convert/convert.h"
+#include "acquisition/convert/convert_path.h"
+#include "convert/reference.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using tav::ConvertPath;
+
+std::vector<ConvertPath> Paths() {
+    std::vector<ConvertPath> paths;
+    for (ConvertPath p : {ConvertPath::Portable, ConvertPath::Sse2, ConvertPath::Avx2})
+        if (tav::ConvertPathAvailable(p)) paths.push_back(p);
+    return paths;
+}
+
+// Runs f once per available path, the path forced meanwhile.
+template <typename F>
+void OnEveryPath(F f) {
+    for (ConvertPath p : Paths()) {
+        SCOPED_TRACE("path " + std::to_string((int)p));
+        ASSERT_TRUE(tav::ForceConvertPath(p));
+        f();
+    }
+    tav::ResetConvertPath();
+}
+
+Bytes Bgr(std::initializer_list<std::initializer_list<int>> pixels) {
+    Bytes out;
+    for (auto& p : pixels)
+        for (int v : p) out.push_back((uint8_t)v);
+    return out;
+}
+
+Bytes Bayer(const Bytes& src, uint32_t w, uint32_t h) {
+    Bytes out(3 * (size_t)w * h);
+    tav::BayerToBGR24(src.data(), out.data(), w, h);
+    return out;
+}
+
+Bytes ReferenceBayer(const Bytes& src, uint32_t w, uint32_t h) {
+    Bytes out(3 * (size_t)w * h);
+    reference::Bayer(src, w, h, out);
+    return out;
+}
+
+TEST(BayerRules, WorkedFourByTwoMosaic) {
+    Bytes src = {10, 20, 30, 40, 50, 60, 70, 80};
+    // Output line 0 comes from source line 1 (bottom-up picture).
+    Bytes expected = Bgr({{60, 35, 10},
+                          {60, 46, 20},
+                          {70, 50, 30},
+                          {80, 55, 30},
+                          {60, 35, 10},
+                          {60, 40, 20},
+                          {70, 43, 30},
+                          {80, 55, 30}});
+    EXPECT_EQ(ReferenceBayer(src, 4, 2), expected);
+    OnEveryPath([&] { EXPECT_EQ(Bayer(src, 4, 2), expected); });
+}
+
+TEST(BayerRules, CornerGreensOfASmallMosaic) {
+    Bytes src = {200, 7, 90, 33, 18, 250, 61, 140};
+    Bytes out = ReferenceBayer(src, 4, 2);
+    // Top-right green (3, 0): output line 1, pixel 3.
+    EXPECT_EQ(out[3 * 7 + 1], (33 + 61) >> 1);
+    // Bottom-left green (0, 1): output line 0, pixel 0.
+    EXPECT_EQ(out[1], (18 + 7) >> 1);
+    // Top-left red (0, 0): mean of its right and lower neighbours.
+    EXPECT_EQ(out[3 * 4 + 1], (7 + 18) >> 1);
+    OnEveryPath([&] { EXPECT_EQ(Bayer(src, 4, 2), out); });
+}
+
+TEST(BayerRules, UniformMosaics) {
+    const uint32_t w = 40, h = 18;
+    OnEveryPath([&] {
+        Bytes out = Bayer(Bytes((size_t)w * h, 255), w, h);
+        for (uint32_t k = 0; k < h; k++) {
+            uint32_t y = h - 1 - k;
+            for (uint32_t x = 0; x < w; x++) {
+                const uint8_t* px = &out[3 * ((size_t)k * w + x)];
+                bool green = (x + y) % 2 == 1;
+                bool singleDiagonal = (x == w - 1 && y == 0) || (x == 0 && y == h - 1);
+                int g = green && !singleDiagonal ? 254 : 255;
+                ASSERT_EQ(px[0], 255) << x << "," << y;
+                ASSERT_EQ(px[1], g) << x << "," << y;
+                ASSERT_EQ(px[2], 255) << x << "," << y;
+            }
+        }
+        for (int v : {0, 2, 100, 254}) {
+            Bytes flat = Bayer(Bytes((size_t)w * h, (uint8_t)v), w, h);
+            EXPECT_EQ(flat, Bytes(flat.size(), (uint8_t)v)) << v;
+        }
+    });
+    EXPECT_EQ(ReferenceBayer(Bytes((size_t)w * h, 100), w, h), Bytes(3 * (size_t)w * h, 100));
+}
+
+TEST(BayerRules, IdentityTableGivesThePlainReconstruction) {
+    // 48 MiB: entry i holds the bytes (i >> 16, i >> 8, i).
+    static Bytes table(3u << 24);
+    for (size_t i = 0; i < (1u << 24); i++) {
+        table[3 * i] = (uint8_t)(i >> 16);
+        table[3 * i + 1] = (uint8_t)(i >> 8);
+        table[3 * i + 2] = (uint8_t)i;
+    }
+    const uint32_t w = 36, h = 16;
+    Bytes src((size_t)w * h);
+    for (size_t i = 0; i < src.size(); i++) src[i] = (uint8_t)(i * 37 + (i >> 3));
+    OnEveryPath([&] {
+        Bytes out(3 * (size_t)w * h);
+        tav::BayerToBGR24Table(src.data(), out.data(), w, h, table.data());
+        EXPECT_EQ(out, Bayer(src, w, h));
+    });
+    // A table that swaps red and blue shows the entry's bytes are copied in order.
+    Bytes swapped(table);
+    for (size_t i = 0; i < (1u << 24); i++) std::swap(swapped[3 * i], swapped[3 * i + 2]);
+    Bytes out(3 * (size_t)w * h);
+    tav::BayerToBGR24Table(src.data(), out.data(), w, h, swapped.data());
+    Bytes plain = Bayer(src, w, h);
+    for (size_t i = 0; i < (size_t)w * h; i++) {
+        ASSERT_EQ(out[3 * i], plain[3 * i + 2]);
+        ASSERT_EQ(out[3 * i + 2], plain[3 * i]);
+    }
+}
+
+Bytes Uyvy(const Bytes& src, uint32_t w, uint32_t h) {
+    Bytes out(3 * (size_t)w * h, 0xAA);
+    tav::UYVYToBGR24(src.data(), out.data(), w, h);
+    return out;
+}
+
+TEST(UyvyRules, ExamplesAndClamps) {
+    OnEveryPath([] {
+        EXPECT_EQ(Uyvy({100, 50, 200, 150}, 2, 1), Bgr({{0, 0, 153}, {100, 108, 255}}));
+        EXPECT_EQ(Uyvy({128, 16, 128, 235}, 2, 1), Bgr({{0, 0, 0}, {255, 255, 255}}));
+        EXPECT_EQ(Uyvy({128, 0, 128, 0}, 2, 1), Bgr({{0, 0, 0}, {0, 0, 0}}));
+        Bytes blue = Uyvy({255, 235, 128, 235}, 2, 1);
+        EXPECT_EQ(blue[0], 255);
+        EXPECT_EQ(blue[3], 255);
+    });
+}
+
+TEST(UyvyRules, EveryByteValueMatchesTheFormulas) {
+    // Group i carries U = i & 255, V = i >> 8, and both lumas run through all
+    // values, so every term meets every byte value on the vector paths too.
+    const uint32_t w = 512, h = 256;
+    Bytes src(2 * (size_t)w * h);
+    for (size_t i = 0; i < (size_t)w * h / 2; i++) {
+        src[4 * i] = (uint8_t)i;
+        src[4 * i + 1] = (uint8_t)(i >> 8);
+        src[4 * i + 2] = (uint8_t)(i >> 8);
+        src[4 * i + 3] = (uint8_t)(i * 7);
+    }
+    Bytes expected(3 * (size_t)w * h);
+    reference::Uyvy(src, w, h, expected);
+    OnEveryPath([&] { EXPECT_EQ(Uyvy(src, w, h), expected); });
+}
+
+TEST(UyvyRules, WritesNothingWithoutRoomOrLines) {
+    Bytes src(2 * 64 * 16, 90);
+    Bytes out(3 * 64 * 16, 0xAA);
+    tav::UYVYToBGR24(src.data(), out.data(), 64, 0);
+    EXPECT_EQ(out, Bytes(out.size(), 0xAA));
+    // A read-only page: the room test fails and nothing is written (a write
+    // would fault).
+    void* page = mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(page, MAP_FAILED);
+    tav::UYVYToBGR24(src.data(), (uint8_t*)page, 32, 16);
+    munmap(page, 4096);
+    tav::UYVYToBGR24(src.data(), nullptr, 64, 16);
+}
+
+TEST(MonoRules, ShiftKeepsBitsElevenToFour) {
+    Bytes src = {0xFF, 0x0F, 0xFF, 0xFF, 0x34, 0x12, 0x0F, 0x00};
+    OnEveryPath([&] {
+        Bytes out(4);
+        tav::Mono16To8Shift(src.data(), out.data(), 4, 1);
+        EXPECT_EQ(out, (Bytes{0xFF, 0xFF, 0x23, 0x00}));
+    });
+}
+
+TEST(MonoRules, LogTablesTellingValues) {
+    const uint8_t* t10 = tav::LogTable10();
+    const uint8_t* t12 = tav::LogTable12();
+    EXPECT_EQ(t10[0], 0);
+    EXPECT_EQ(t10[1], 2);
+    EXPECT_EQ(t10[10], 22);
+    EXPECT_EQ(t10[100], 109);
+    EXPECT_EQ(t10[512], 209);
+    EXPECT_EQ(t10[1000], 253);
+    EXPECT_EQ(t10[1023], 255);
+    EXPECT_EQ(t12[0], 0);
+    EXPECT_EQ(t12[1], 0);
+    EXPECT_EQ(t12[2], 1);
+    EXPECT_EQ(t12[100], 47);
+    EXPECT_EQ(t12[1000], 163);
+    EXPECT_EQ(t12[2048], 209);
+    EXPECT_EQ(t12[4000], 253);
+    EXPECT_EQ(t12[4095], 255);
+    for (unsigned i = 0; i < 1024; i++) ASSERT_EQ(t10[i], reference::Log10Entry(i)) << i;
+    for (unsigned i = 0; i < 4096; i++) ASSERT_EQ(t12[i], reference::Log12Entry(i)) << i;
+}
+
+TEST(MonoRules, LogRoutinesIgnoreTheHighBits) {
+    Bytes src = {0x01, 0x04, 0x01, 0x00, 0x02, 0xF0, 0x02, 0x00};
+    Bytes out(4);
+    tav::Mono10To8Log(src.data(), out.data(), 4, 1);
+    EXPECT_EQ(out, (Bytes{2, 2, 5, 5}));
+    tav::Mono12To8Log(src.data(), out.data(), 4, 1);
+    EXPECT_EQ(out, (Bytes{tav::LogTable12()[0x401], 0, 1, 1}));
+}
+
+TEST(MonoRules, LogTablesAreBuiltOnceUnderConcurrentFirstUse) {
+    std::vector<const uint8_t*> seen(8);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; i++)
+        threads.emplace_back([&seen, i] {
+            seen[i] = i % 2 ? tav::LogTable10() : tav::LogTable12();
+            uint8_t out[1];
+            uint8_t sample[2] = {0xFF, 0x0F};
+            tav::Mono12To8Log(sample, out, 1, 1);
+        });
+    for (auto& t : threads) t.join();
+    for (int i = 0; i < 8; i++) EXPECT_EQ(seen[i], i % 2 ? tav::LogTable10() : tav::LogTable12());
+}
+
+// Source line y of a test frame is filled with y + 1.
+Bytes Lines8(uint32_t w, uint32_t h) {
+    Bytes src((size_t)w * h);
+    for (uint32_t y = 0; y < h; y++)
+        for (uint32_t x = 0; x < w; x++) src[(size_t)y * w + x] = (uint8_t)(y + 1);
+    return src;
+}
+
+Bytes FirstColumn(const Bytes& out, uint32_t w, uint32_t h) {
+    Bytes col;
+    for (uint32_t k = 0; k < h; k++) col.push_back(out[(size_t)k * w]);
+    return col;
+}
+
+TEST(MonoRules, LineOrders) {
+    Bytes src = Lines8(4, 6);
+    Bytes out(24, 0xEE);
+    tav::MonoCopy8(src.data(), out.data(), 4, 6);
+    EXPECT_EQ(FirstColumn(out, 4, 6), (Bytes{6, 5, 4, 3, 2, 1}));
+    tav::FieldMerge8(src.data(), out.data(), 4, 6);
+    // Bottom three source lines to output lines 1, 3, 5; the top three to 0, 2, 4.
+    EXPECT_EQ(FirstColumn(out, 4, 6), (Bytes{3, 6, 2, 5, 1, 4}));
+    // Odd height: the top source line is unused and the last output line untouched.
+    Bytes odd = Lines8(4, 5);
+    Bytes out5(20, 0xEE);
+    tav::FieldMerge8(odd.data(), out5.data(), 4, 5);
+    EXPECT_EQ(FirstColumn(out5, 4, 5), (Bytes{3, 5, 2, 4, 0xEE}));
+    // The interlaced log routine uses the same order.
+    Bytes src16(2 * 4 * 6);
+    for (size_t i = 0; i < 24; i++) {
+        unsigned v = 100 * (unsigned)(i / 4 + 1);
+        src16[2 * i] = (uint8_t)v;
+        src16[2 * i + 1] = (uint8_t)(v >> 8);
+    }
+    tav::Mono12To8LogInterlaced(src16.data(), out.data(), 4, 6);
+    const uint8_t* t = tav::LogTable12();
+    EXPECT_EQ(FirstColumn(out, 4, 6), (Bytes{t[300], t[600], t[200], t[500], t[100], t[400]}));
+}
+
+TEST(QuaziColourRules, ChannelsFillBottomUpAndLeaveTheOthers) {
+    const uint32_t w = 4, h = 3;
+    Bytes src = Lines8(w, h);
+    Bytes out(3 * w * h, 0x55);
+    tav::QuaziColourInsert(src.data(), out.data(), w, h, 1);
+    for (uint32_t k = 0; k < h; k++)
+        for (uint32_t x = 0; x < w; x++) {
+            const uint8_t* px = &out[3 * (k * w + x)];
+            EXPECT_EQ(px[0], 0x55);
+            EXPECT_EQ(px[1], h - k);
+            EXPECT_EQ(px[2], 0x55);
+        }
+    tav::QuaziColourInsert(src.data(), out.data(), w, h, 0);
+    tav::QuaziColourInsert(src.data(), out.data(), w, h, 2);
+    EXPECT_EQ(out[0], 3);
+    EXPECT_EQ(out[2], 3);
+    Bytes before = out;
+    tav::QuaziColourInsert(src.data(), out.data(), w, h, 3);
+    EXPECT_EQ(out, before);
+    uint8_t frame[64] = {};
+    frame[16 + 21] = 2;
+    EXPECT_EQ(tav::QuaziColourChannel(frame, 16), 2);
+}
+
+}  // namespace
