@@ -1,0 +1,110 @@
+// Choice of the instruction-set path: examined once, forceable for tests.
+#include "acquisition/convert/convert_path.h"
+
+#include <atomic>
+
+#include "acquisition/convert/kernels.h"
+
+namespace tav {
+namespace {
+
+// TAVCAM_CONVERT_AVX2 is defined by the build where the *_avx2.cpp files are
+// compiled with AVX2 code (x86-64 outside Windows: the mingw compilers do not
+// keep the stack aligned to the 32 bytes that spilled AVX registers need).
+bool ProcessorHasAvx2() {
+#if defined(TAVCAM_CONVERT_AVX2) && (defined(__GNUC__) || defined(__clang__))
+    // The compiler's check includes the system's support for the wide registers.
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+ConvertPath BestPath() {
+    if (ProcessorHasAvx2()) return ConvertPath::Avx2;
+#if defined(__SSE2__)
+    return ConvertPath::Sse2;
+#else
+    return ConvertPath::Portable;
+#endif
+}
+
+// -1: not examined yet; otherwise a ConvertPath value. Relaxed is enough: every
+// value it can hold is a complete choice, and a race only makes two threads
+// examine the processor twice.
+std::atomic<int> g_path{-1};
+
+}  // namespace
+
+bool ConvertPathAvailable(ConvertPath path) {
+    switch (path) {
+        case ConvertPath::Portable:
+            return true;
+        case ConvertPath::Sse2:
+#if defined(__SSE2__)
+            return true;
+#else
+            return false;
+#endif
+        case ConvertPath::Avx2:
+            return ProcessorHasAvx2();
+    }
+    return false;
+}
+
+ConvertPath ActiveConvertPath() {
+    int p = g_path.load(std::memory_order_relaxed);
+    if (p < 0) {
+        p = (int)BestPath();
+        g_path.store(p, std::memory_order_relaxed);
+    }
+    return (ConvertPath)p;
+}
+
+bool ForceConvertPath(ConvertPath path) {
+    if (!ConvertPathAvailable(path)) return false;
+    g_path.store((int)path, std::memory_order_relaxed);
+    return true;
+}
+
+void ResetConvertPath() {
+    g_path.store((int)BestPath(), std::memory_order_relaxed);
+}
+
+namespace convert_detail {
+
+BayerRowFn ActiveBayerRow() {
+    switch (ActiveConvertPath()) {
+        case ConvertPath::Avx2:
+            return BayerRowAvx2;
+        case ConvertPath::Sse2:
+            return BayerRowSse2;
+        default:
+            return BayerRowPortable;
+    }
+}
+
+UyvyRowFn ActiveUyvyRow() {
+    switch (ActiveConvertPath()) {
+        case ConvertPath::Avx2:
+            return UyvyRowAvx2;
+        case ConvertPath::Sse2:
+            return UyvyRowSse2;
+        default:
+            return UyvyRowPortable;
+    }
+}
+
+ShiftRowFn ActiveShiftRow() {
+    switch (ActiveConvertPath()) {
+        case ConvertPath::Avx2:
+            return ShiftRowAvx2;
+        case ConvertPath::Sse2:
+            return ShiftRowSse2;
+        default:
+            return ShiftRowPortable;
+    }
+}
+
+}  // namespace convert_detail
+}  // namespace tav

@@ -1,0 +1,26 @@
+// Which instruction-set path the conversions take.
+//
+// The processor is examined once: AVX2 where the processor and the build have
+// it, otherwise SSE2 where the build has it (every x86-64 processor), otherwise
+// the portable path. Tests and benchmarks force a path to compare all of them
+// on one machine; the library itself never forces one.
+#pragma once
+
+namespace tav {
+
+enum class ConvertPath { Portable = 0, Sse2 = 1, Avx2 = 2 };
+
+// True when this build and this processor can run the path.
+bool ConvertPathAvailable(ConvertPath path);
+
+// The path the conversions take now.
+ConvertPath ActiveConvertPath();
+
+// Makes the conversions take `path` from now on; false (and no change) when the
+// path is not available. Meant for tests and benchmarks.
+bool ForceConvertPath(ConvertPath path);
+
+// Back to the best available path.
+void ResetConvertPath();
+
+}  // namespace tav

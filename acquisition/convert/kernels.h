@@ -1,0 +1,89 @@
+// Row kernels of the conversions, one set per instruction-set path, and the
+// exact per-pixel rules they share. Internal to the conversions.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace tav {
+namespace convert_detail {
+
+// ---- Bayer ---------------------------------------------------------------------
+// One mosaic line's inner pixels, x = 1 .. width - 2, written as blue, green,
+// red at out + 3 * x. `up`, `cur` and `down` are the lines above, at and below;
+// on the first and last line the caller passes the one existing neighbour line
+// for both, which gives the exact two-neighbour averages there (only green at
+// the red and blue pixels of those lines needs a fix, made by the caller).
+// oddLine: the line carries green and blue (y odd). Requires width >= 3.
+typedef void (*BayerRowFn)(const uint8_t* up, const uint8_t* cur, const uint8_t* down, uint8_t* out,
+                           uint32_t width, bool oddLine);
+void BayerRowPortable(const uint8_t* up, const uint8_t* cur, const uint8_t* down, uint8_t* out,
+                      uint32_t width, bool oddLine);
+void BayerRowSse2(const uint8_t* up, const uint8_t* cur, const uint8_t* down, uint8_t* out,
+                  uint32_t width, bool oddLine);
+void BayerRowAvx2(const uint8_t* up, const uint8_t* cur, const uint8_t* down, uint8_t* out,
+                  uint32_t width, bool oddLine);
+
+// Inner pixel x of a line with both neighbour lines: the bilinear rules with
+// four orthogonal and four diagonal neighbours.
+inline void BayerInnerPixel(const uint8_t* u, const uint8_t* c, const uint8_t* d, uint32_t x,
+                            bool oddLine, uint8_t* px) {
+    unsigned hs = (unsigned)c[x - 1] + c[x + 1];
+    unsigned vs = (unsigned)u[x] + d[x];
+    unsigned ds = (unsigned)u[x - 1] + u[x + 1] + d[x - 1] + d[x + 1];
+    unsigned s = c[x];
+    bool carrier = ((x & 1) != 0) == oddLine;  // red on even lines, blue on odd lines
+    if (carrier) {
+        uint8_t own = (uint8_t)s, other = (uint8_t)(ds >> 2);
+        px[0] = oddLine ? own : other;
+        px[1] = (uint8_t)((hs + vs) >> 2);
+        px[2] = oddLine ? other : own;
+    } else {
+        uint8_t h = (uint8_t)(hs >> 1), v = (uint8_t)(vs >> 1);
+        px[0] = oddLine ? h : v;
+        px[1] = (uint8_t)((ds >> 3) + (s >> 1));
+        px[2] = oddLine ? v : h;
+    }
+}
+
+// ---- YUV 4:2:2 -----------------------------------------------------------------
+// `groups` groups of U, Y0, V, Y1 to 2 * groups pixels of blue, green, red.
+typedef void (*UyvyRowFn)(const uint8_t* src, uint8_t* out, uint32_t groups);
+void UyvyRowPortable(const uint8_t* src, uint8_t* out, uint32_t groups);
+void UyvyRowSse2(const uint8_t* src, uint8_t* out, uint32_t groups);
+void UyvyRowAvx2(const uint8_t* src, uint8_t* out, uint32_t groups);
+
+// The per-byte terms of the conversion, each truncated toward zero.
+inline int UyvyLuma(int y) {
+    return (y - 16) * 255 / 219;
+}
+inline int UyvyBlueU(int u) {
+    return (u - 128) * 121 / 60;
+}
+inline int UyvyGreenU(int u) {
+    return (u - 128) * 20 / 51;
+}
+inline int UyvyGreenV(int v) {
+    return (v - 128) * 414 / 509;
+}
+inline int UyvyRedV(int v) {
+    return (v - 128) * 407 / 255;
+}
+inline uint8_t ClampByte(int v) {
+    return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+// ---- 16-bit samples ------------------------------------------------------------
+// n little-endian samples to (sample >> 4) & 0xFF.
+typedef void (*ShiftRowFn)(const uint8_t* src, uint8_t* out, size_t n);
+void ShiftRowPortable(const uint8_t* src, uint8_t* out, size_t n);
+void ShiftRowSse2(const uint8_t* src, uint8_t* out, size_t n);
+void ShiftRowAvx2(const uint8_t* src, uint8_t* out, size_t n);
+
+// The row kernels of the active path.
+BayerRowFn ActiveBayerRow();
+UyvyRowFn ActiveUyvyRow();
+ShiftRowFn ActiveShiftRow();
+
+}  // namespace convert_detail
+}  // namespace tav

@@ -1,0 +1,105 @@
+// Monochrome pictures: 8-bit copies, field merging, 16-bit samples reduced to
+// 8 bits, and the channels of a sequential-colour picture.
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+#include "acquisition/convert/convert.h"
+#include "acquisition/convert/kernels.h"
+
+namespace tav {
+namespace {
+
+// Source line of output line k in an interlaced frame: source lines are taken
+// from the bottom upward, the first half of them to the odd output lines, the
+// second half to the even ones. For an odd height the top source line and the
+// last output line are left out (the caller does not ask for k = height - 1).
+inline uint32_t FieldSourceLine(uint32_t k, uint32_t height) {
+    uint32_t half = height / 2;
+    return (k & 1) ? height - 1 - k / 2 : height - 1 - half - k / 2;
+}
+
+inline uint32_t FieldLinesWritten(uint32_t height) {
+    return height & ~1u;
+}
+
+// n samples through a table of mask + 1 entries.
+inline void LookUpLine(const uint8_t* src, uint8_t* out, uint32_t n, const uint8_t* table,
+                       unsigned mask) {
+    uint32_t i = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Four little-endian samples per load.
+    for (; i + 4 <= n; i += 4, src += 8) {
+        uint64_t four;
+        memcpy(&four, src, 8);
+        out[i] = table[four & mask];
+        out[i + 1] = table[(four >> 16) & mask];
+        out[i + 2] = table[(four >> 32) & mask];
+        out[i + 3] = table[(four >> 48) & mask];
+    }
+#endif
+    for (; i < n; i++, src += 2) out[i] = table[(src[0] | (src[1] << 8)) & mask];
+}
+
+void LogPicture(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height,
+                const uint8_t* table, unsigned mask) {
+    for (uint32_t y = 0; y < height; y++)
+        LookUpLine(src + (size_t)y * width * 2, dst + (size_t)(height - 1 - y) * width, width,
+                   table, mask);
+}
+
+}  // namespace
+
+void Mono16To8Shift(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
+    convert_detail::ShiftRowFn row = convert_detail::ActiveShiftRow();
+    for (uint32_t y = 0; y < height; y++)
+        row(src + (size_t)y * width * 2, dst + (size_t)(height - 1 - y) * width, width);
+}
+
+void Mono10To8Log(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
+    LogPicture(src, dst, width, height, LogTable10(), 0x3FF);
+}
+
+void Mono12To8Log(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
+    LogPicture(src, dst, width, height, LogTable12(), 0xFFF);
+}
+
+void Mono12To8LogInterlaced(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
+    const uint8_t* table = LogTable12();
+    for (uint32_t k = 0; k < FieldLinesWritten(height); k++)
+        LookUpLine(src + (size_t)FieldSourceLine(k, height) * width * 2, dst + (size_t)k * width,
+                   width, table, 0xFFF);
+}
+
+void MonoCopy8(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
+    if (width == 0) return;
+    for (uint32_t y = 0; y < height; y++)
+        memcpy(dst + (size_t)(height - 1 - y) * width, src + (size_t)y * width, width);
+}
+
+void FieldMerge8(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
+    if (width == 0) return;
+    for (uint32_t k = 0; k < FieldLinesWritten(height); k++)
+        memcpy(dst + (size_t)k * width, src + (size_t)FieldSourceLine(k, height) * width, width);
+}
+
+void QuaziColourInsert(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height,
+                       uint8_t channel) {
+    // A channel byte above 2 names no channel of a 24-bit picture: skip the
+    // frame rather than write a byte of the neighbouring pixel.
+    if (channel > 2) return;
+    for (uint32_t y = 0; y < height; y++) {
+        const uint8_t* in = src + (size_t)y * width;
+        uint8_t* out = dst + (size_t)(height - 1 - y) * width * 3 + channel;
+        for (uint32_t x = 0; x < width; x++) out[3 * (size_t)x] = in[x];
+    }
+}
+
+namespace convert_detail {
+
+void ShiftRowPortable(const uint8_t* src, uint8_t* out, size_t n) {
+    for (size_t i = 0; i < n; i++) out[i] = (uint8_t)((src[2 * i] >> 4) | (src[2 * i + 1] << 4));
+}
+
+}  // namespace convert_detail
+}  // namespace tav

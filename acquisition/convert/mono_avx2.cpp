@@ -1,0 +1,25 @@
+// The 16-bit to 8-bit shift with AVX2: thirty-two samples per step.
+#include "acquisition/convert/kernels.h"
+#include "acquisition/convert/simd_avx2.h"
+
+namespace tav {
+namespace convert_detail {
+
+void ShiftRowAvx2(const uint8_t* src, uint8_t* out, size_t n) {
+    size_t i = 0;
+#if defined(__AVX2__)
+    const __m256i low = _mm256_set1_epi16(0x00FF);
+    for (; i + 32 <= n; i += 32) {
+        __m256i a = _mm256_loadu_si256((const __m256i*)(src + 2 * i));
+        __m256i b = _mm256_loadu_si256((const __m256i*)(src + 2 * i + 32));
+        a = _mm256_and_si256(_mm256_srli_epi16(a, 4), low);
+        b = _mm256_and_si256(_mm256_srli_epi16(b, 4), low);
+        __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+        _mm256_storeu_si256((__m256i*)(out + i), packed);
+    }
+#endif
+    ShiftRowSse2(src + 2 * i, out + i, n - i);
+}
+
+}  // namespace convert_detail
+}  // namespace tav

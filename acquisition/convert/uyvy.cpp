@@ -1,0 +1,42 @@
+// YUV 4:2:2 (U, Y0, V, Y1) to blue, green, red.
+#include <stddef.h>
+#include <stdint.h>
+
+#include "acquisition/convert/convert.h"
+#include "acquisition/convert/kernels.h"
+#include "platform/platform.h"
+
+namespace tav {
+
+void UYVYToBGR24(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
+    if (width == 0 || height == 0) return;
+    // The picture buffer is the application's: test it before writing, and
+    // write nothing at all into one that cannot hold the whole picture.
+    uint64_t bytes = (uint64_t)width * height * 3;
+    if (bytes > (uint64_t)(UINT_PTR)-1 || plat::IsBadWritePtr(dst, (UINT_PTR)bytes)) return;
+    convert_detail::UyvyRowFn row = convert_detail::ActiveUyvyRow();
+    // An odd width leaves the line's last pixel as it was: it has no V sample.
+    uint32_t groups = width / 2;
+    for (uint32_t y = 0; y < height; y++)
+        row(src + (size_t)y * width * 2, dst + (size_t)(height - 1 - y) * width * 3, groups);
+}
+
+namespace convert_detail {
+
+void UyvyRowPortable(const uint8_t* src, uint8_t* out, uint32_t groups) {
+    for (uint32_t i = 0; i < groups; i++, src += 4, out += 6) {
+        int bu = UyvyBlueU(src[0]);
+        int g = UyvyGreenU(src[0]) + UyvyGreenV(src[2]);
+        int rv = UyvyRedV(src[2]);
+        int y0 = UyvyLuma(src[1]), y1 = UyvyLuma(src[3]);
+        out[0] = ClampByte(y0 + bu);
+        out[1] = ClampByte(y0 - g);
+        out[2] = ClampByte(y0 + rv);
+        out[3] = ClampByte(y1 + bu);
+        out[4] = ClampByte(y1 - g);
+        out[5] = ClampByte(y1 + rv);
+    }
+}
+
+}  // namespace convert_detail
+}  // namespace tav
