@@ -1,0 +1,62 @@
+// Zero-filled allocation and the pointer-validity tests.
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+namespace {
+
+TEST(Memory, LocalAllocZeroFills) {
+    unsigned char* p = (unsigned char*)plat::LocalAlloc(LPTR, 100000);
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 100000; ++i) ASSERT_EQ(p[i], 0);
+    EXPECT_EQ(plat::LocalFree(p), nullptr);
+}
+
+TEST(Memory, PointerTestsFollowThePagePermissions) {
+    size_t page = (size_t)sysconf(_SC_PAGESIZE);
+    // Four pages: read-write, read-only, no access, unmapped.
+    char* base =
+        (char*)mmap(nullptr, 4 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(base, MAP_FAILED);
+    char* rw = base;
+    char* ro = base + page;
+    char* none = base + 2 * page;
+    char* gone = base + 3 * page;
+    ASSERT_EQ(mprotect(ro, page, PROT_READ), 0);
+    ASSERT_EQ(mprotect(none, page, PROT_NONE), 0);
+    ASSERT_EQ(munmap(gone, page), 0);
+
+    EXPECT_FALSE(plat::IsBadReadPtr(rw, page));
+    EXPECT_FALSE(plat::IsBadWritePtr(rw, page));
+    EXPECT_FALSE(plat::IsBadReadPtr(ro, page));
+    EXPECT_TRUE(plat::IsBadWritePtr(ro, page));
+    EXPECT_TRUE(plat::IsBadReadPtr(none, 1));
+    EXPECT_TRUE(plat::IsBadWritePtr(none, 1));
+    EXPECT_TRUE(plat::IsBadReadPtr(gone, 1));
+    EXPECT_TRUE(plat::IsBadWritePtr(gone, 1));
+    // Ranges: readable across the first two pages, not writable; one byte into
+    // the next page is enough to make a range bad.
+    EXPECT_FALSE(plat::IsBadReadPtr(rw + 10, page));
+    EXPECT_TRUE(plat::IsBadWritePtr(rw + 10, page));
+    EXPECT_TRUE(plat::IsBadReadPtr(ro, page + 1));
+    EXPECT_FALSE(plat::IsBadReadPtr(ro, page));
+    // Null and sizes, as on Windows.
+    EXPECT_FALSE(plat::IsBadReadPtr(nullptr, 0));
+    EXPECT_FALSE(plat::IsBadWritePtr(nullptr, 0));
+    EXPECT_FALSE(plat::IsBadWritePtr(none, 0));
+    EXPECT_TRUE(plat::IsBadReadPtr(nullptr, 1));
+    EXPECT_TRUE(plat::IsBadWritePtr(nullptr, 1));
+    EXPECT_TRUE(plat::IsBadReadPtr(rw, ~(UINT_PTR)0));  // wraps around
+
+    int local = 0;
+    EXPECT_FALSE(plat::IsBadWritePtr(&local, sizeof local));
+    void* heap = plat::LocalAlloc(LPTR, 3 * page);
+    EXPECT_FALSE(plat::IsBadWritePtr(heap, 3 * page));
+    plat::LocalFree(heap);
+    EXPECT_FALSE(plat::IsBadReadPtr((const void*)&plat::IsBadReadPtr, 16)) << "code is readable";
+    munmap(base, 3 * page);
+}
+
+}  // namespace
