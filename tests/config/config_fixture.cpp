@@ -1,0 +1,122 @@
+#include "config_fixture.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <ostream>
+
+#include "core/attach.h"
+#include "device/device.h"
+#include "platform/platform.h"
+
+namespace config_test {
+
+std::ostream& operator<<(std::ostream& out, const Command& c) {
+    char text[64];
+    snprintf(text, sizeof text, "{code %u, 0x%X, %u, %u}", c.code, c.word1, c.word2, c.word3);
+    return out << text;
+}
+
+CameraRecord RecordOf(const sim::Profile& p) {
+    CameraRecord r;
+    memcpy(&r, p.page0.data(), sizeof r);
+    return r;
+}
+void SetRecord(sim::Profile& p, const CameraRecord& record) {
+    const uint8_t* b = reinterpret_cast<const uint8_t*>(&record);
+    p.page0.assign(b, b + sizeof record);
+}
+tav::SaveDataLong LongOf(const std::vector<uint8_t>& page) {
+    tav::SaveDataLong d;
+    memcpy(&d, page.data(), sizeof d);
+    return d;
+}
+tav::SaveDataShort ShortOf(const std::vector<uint8_t>& page) {
+    tav::SaveDataShort d;
+    memcpy(&d, page.data(), sizeof d);
+    return d;
+}
+void SetSaveData(sim::Profile& p, const tav::SaveDataLong& data) {
+    const uint8_t* b = reinterpret_cast<const uint8_t*>(&data);
+    p.page1.assign(b, b + sizeof data);
+}
+void SetSaveData(sim::Profile& p, const tav::SaveDataShort& data) {
+    const uint8_t* b = reinterpret_cast<const uint8_t*>(&data);
+    p.page1.assign(b, b + sizeof data);
+}
+
+void ConfigTest::SetUp() {
+    ASSERT_FALSE(dir_.path.empty());
+    tav::UsePrivateSharedData();
+    for (int i = 0; i < tav::kMaxCameras; ++i) tav::SetCameraChanged(i, false);
+    memset(tav::g_DeviceTable, 0, sizeof tav::g_DeviceTable);
+    setenv("TAVCAM_DEVICE_DIR", dir_.path.c_str(), 1);
+    server_ = sim::Start(dir_.path);
+    ASSERT_NE(server_, nullptr);
+    sim::SetClock(server_, plat::Now);
+}
+
+void ConfigTest::TearDown() {
+    if (server_) sim::Stop(server_);
+    unsetenv("TAVCAM_DEVICE_DIR");
+}
+
+void ConfigTest::PlugCamera(const sim::Profile& profile) {
+    camera_ = sim::Plug(server_, profile);
+    ASSERT_GE(camera_, 0);
+    ::testing::internal::CaptureStdout();  // enumeration prints the paths it opens
+    tav::EnumerateCameras();
+    ::testing::internal::GetCapturedStdout();
+    name_ = std::string(RecordOf(profile).CameraName) + "-0";
+}
+
+std::vector<Command> ConfigTest::Commands() {
+    std::vector<Command> out;
+    for (const sim::Request& r : Log()) {
+        if (r.code != tav::IOCTL_CAM_SEND_REQUEST || r.input.size() < 16) continue;
+        uint8_t code = r.input[9];
+        if (code != tav::CMD_WRITE_REG && code != tav::CMD_SET_ONOFF && code != tav::CMD_SET_AUTO)
+            continue;
+        auto word = [&](size_t at) { return (uint16_t)(r.input[at] << 8 | r.input[at + 1]); };
+        out.push_back({code, word(10), word(12), word(14)});
+    }
+    return out;
+}
+
+int ConfigTest::FlashReads(int page) {
+    int n = 0;
+    for (const sim::Request& r : Log())
+        if (r.code == tav::IOCTL_CAM_SEND_REQUEST && r.input.size() >= 10 &&
+            r.input[9] == tav::CMD_FLASH_READ && r.input[8] == page)
+            ++n;
+    return n;
+}
+
+bool ConfigTest::FlashWriteBegun() {
+    for (const sim::Request& r : Log())
+        if (r.code == tav::IOCTL_CAM_SEND_REQUEST && r.input.size() >= 10 &&
+            r.input[9] == tav::CMD_FLASH_BEGIN)
+            return true;
+    return false;
+}
+
+std::vector<uint8_t> ConfigTest::FlashPage1(size_t bytes) {
+    std::vector<uint8_t> page = sim::Flash(server_, camera_, 1);
+    page.resize(bytes);
+    return page;
+}
+
+uint32_t ConfigTest::Feature(uint32_t id) {
+    uint32_t value = 0xDEADBEEF;
+    EXPECT_EQ(USBGetCameraFeature(name_.c_str(), id, &value), 1) << std::hex << id;
+    return value;
+}
+
+CameraRecord ConfigTest::Params() {
+    CameraRecord r;
+    memset(&r, 0xAA, sizeof r);
+    EXPECT_EQ(USBReadDeviceParams(name_.c_str(), &r), 1);
+    return r;
+}
+
+}  // namespace config_test
