@@ -1,0 +1,77 @@
+// Enumeration into the path table: the count, the two printed lines, slots
+// that keep their paths, and the camera opened by index.
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "device/device.h"
+#include "device_fixture.h"
+#include "tavcam.h"
+
+namespace device_test {
+namespace {
+
+using EnumerateTest = DeviceTest;
+
+std::string Path(int index) {
+    char path[tav::kPathBytes];
+    EXPECT_TRUE(tav::CameraPath(index, path));
+    return path;
+}
+
+TEST_F(EnumerateTest, TwoCamerasAreExaminedAndPrinted) {
+    Plug(sim::Model::LongLayout, "LineScan", "cam0");
+    Plug(sim::Model::LongLayout, "AreaCam", "cam1");
+    std::string printed;
+    EXPECT_EQ(Enumerate(&printed), 2);
+    std::string cam0 = dir_.path + "/cam0.sock", cam1 = dir_.path + "/cam1.sock";
+    EXPECT_EQ(printed, "Attempting to open " + cam0 + "\nAttempting to open " + cam1 + "\n");
+    EXPECT_EQ(Path(0), cam0);
+    EXPECT_EQ(Path(1), cam1);
+    HANDLE camera = tav::OpenCamera(1);
+    EXPECT_TRUE(tav::CameraOpened(camera));
+    if (tav::CameraOpened(camera)) plat::CloseHandle(camera);
+    EXPECT_EQ(tav::OpenCamera(8), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(tav::OpenCamera(-1), INVALID_HANDLE_VALUE);
+    // Enumerating only opens and closes: no request reaches a camera.
+    EXPECT_TRUE(Log(0).empty());
+}
+
+TEST_F(EnumerateTest, WithoutCamerasTheSlotsKeepTheirPaths) {
+    int first = Plug(sim::Model::LongLayout, "LineScan", "cam0");
+    ASSERT_EQ(Enumerate(), 1);
+    std::string old = Path(0);
+    sim::Unplug(server_, first);
+    std::string printed;
+    EXPECT_EQ(Enumerate(&printed), 0);
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(Path(0), old);
+    // The old path no longer opens.
+    EXPECT_EQ(SendCommand(0, tav::CMD_WRITE_REG, 0x800, 1, 0), 0);
+}
+
+TEST_F(EnumerateTest, SocketNobodyServesIsReportedAsFailed) {
+    // A socket file with nobody listening behind it (a server that died
+    // without cleaning up): enumerated, but it doesn't open.
+    std::string stale = dir_.path + "/cam0.sock";
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address;
+    memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    snprintf(address.sun_path, sizeof address.sun_path, "%s", stale.c_str());
+    ASSERT_EQ(bind(fd, (sockaddr*)&address, sizeof address), 0);
+    close(fd);
+    Plug(sim::Model::LongLayout, "AreaCam", "cam1");
+    std::string printed;
+    EXPECT_EQ(Enumerate(&printed), 2);  // interfaces examined, not cameras opened
+    std::string cam1 = dir_.path + "/cam1.sock";
+    EXPECT_EQ(printed, "Attempting to open " + stale + "\nFAILED to open " + stale +
+                           "\nAttempting to open " + cam1 + "\n");
+    EXPECT_EQ(SendCommand(0, tav::CMD_WRITE_REG, 0x800, 1, 0), 0);
+    EXPECT_EQ(SendCommand(1, tav::CMD_WRITE_REG, 0x800, 1, 0), 1);
+}
+
+}  // namespace
+}  // namespace device_test

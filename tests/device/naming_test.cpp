@@ -1,0 +1,78 @@
+// Camera names to device indexes, and the name-taking entries that touch no
+// camera or send nothing.
+#include "core/attach.h"
+#include "device/device.h"
+#include "device_fixture.h"
+#include "tavcam.h"
+
+namespace device_test {
+namespace {
+
+int IndexOf(const char* name) {
+    int index = -1;
+    return tav::DeviceIndexFromName(name, &index) ? index : -1;
+}
+
+TEST(CameraName, IndexIsTheDigitAfterTheFirstDash) {
+    EXPECT_EQ(IndexOf("LineScan-3"), 3);
+    EXPECT_EQ(IndexOf("LineScan-0"), 0);
+    EXPECT_EQ(IndexOf("AreaCam-7"), 7);
+    EXPECT_EQ(IndexOf("Cam-5x-2"), 5);  // a dash in the record name wins
+    EXPECT_EQ(IndexOf("-4"), 4);
+    EXPECT_EQ(IndexOf("LineScan-3trailing"), 3);
+}
+
+TEST(CameraName, NamesWithoutAUsableDigitAreRefused) {
+    EXPECT_EQ(IndexOf("LineScan-8"), -1);
+    EXPECT_EQ(IndexOf("LineScan-9"), -1);
+    EXPECT_EQ(IndexOf("LineScan-x"), -1);
+    EXPECT_EQ(IndexOf("LineScan-"), -1);
+    EXPECT_EQ(IndexOf("LineScan"), -1);
+    EXPECT_EQ(IndexOf("Cam-A-2"), -1);  // the first dash decides, not the last
+    EXPECT_EQ(IndexOf(""), -1);
+    EXPECT_EQ(IndexOf(nullptr), -1);
+}
+
+TEST(CameraName, DeviceArgumentUsesItsLowByteSigned) {
+    EXPECT_EQ(tav::DeviceIndexFromArgument(3), 3);
+    EXPECT_EQ(tav::DeviceIndexFromArgument(0x103), 3);
+    EXPECT_EQ(tav::DeviceIndexFromArgument(0xFF), -1);
+    EXPECT_EQ(tav::DeviceIndexFromArgument(-1), -1);
+    EXPECT_EQ(tav::DeviceIndexFromArgument(8), 8);  // then refused by the open
+}
+
+TEST(CameraName, ControlLinkAnswersWhetherTheNameIsUsable) {
+    tav::UsePrivateSharedData();
+    EXPECT_EQ(USBControlLink("AreaCam-1"), 1);
+    EXPECT_EQ(USBControlLink("AreaCam"), 0);
+    EXPECT_EQ(USBControlLink("AreaCam-8"), 0);
+    EXPECT_EQ(USBControlLink(nullptr), 0);
+    EXPECT_EQ(USBDeviceSWReset(), 1);
+}
+
+using NamingTest = DeviceTest;
+
+TEST_F(NamingTest, ResetOpensAndClosesButSendsNothing) {
+    int camera = Plug(sim::Model::LongLayout, "LineScan", "cam0");
+    ASSERT_EQ(Enumerate(), 1);
+    ClearLog(camera);
+    EXPECT_EQ(USBReset("LineScan-0"), 0);
+    EXPECT_EQ(USBReset("LineScan"), 0);
+    EXPECT_TRUE(Log(camera).empty());
+    EXPECT_TRUE(Pauses().empty());
+}
+
+TEST_F(NamingTest, InvalidNamesTouchNoCamera) {
+    int camera = Plug(sim::Model::LongLayout, "LineScan", "cam0");
+    ASSERT_EQ(Enumerate(), 1);
+    ClearLog(camera);
+    uint8_t id[TAVCAM_CAMERA_ID_BYTES];
+    for (const char* name : {"LineScan", "LineScan-8", "LineScan-x", "LineScan-", "Cam-A-0"}) {
+        EXPECT_EQ(SetRegister(name, 0x10, 0x1234), 0) << name;
+        EXPECT_EQ(USBGetCameraID(name, id), 0) << name;
+    }
+    EXPECT_TRUE(Log(camera).empty());
+}
+
+}  // namespace
+}  // namespace device_test

@@ -1,0 +1,156 @@
+// The generic senders and the I2C, register and identification requests:
+// exact request blocks and input sizes, reply fetches, and the pauses.
+#include <string.h>
+
+#include "core/attach.h"
+#include "device/device.h"
+#include "device_fixture.h"
+#include "tavcam.h"
+
+namespace device_test {
+namespace {
+
+class SendersTest : public DeviceTest {
+  protected:
+    void SetUp() override {
+        DeviceTest::SetUp();
+        camera_ = Plug(sim::Model::Busy, "LineScan", "cam0");
+        ASSERT_EQ(Enumerate(), 1);
+        ClearLog(camera_);
+    }
+    // Checks that the log holds exactly the given requests, each with its
+    // control code, input bytes and output capacity.
+    void ExpectLog(const std::vector<std::pair<uint32_t, std::vector<uint8_t>>>& expected) {
+        std::vector<sim::Request> log = Log(camera_);
+        ASSERT_EQ(log.size(), expected.size());
+        for (size_t i = 0; i < log.size(); ++i) {
+            EXPECT_EQ(log[i].code, expected[i].first) << "request " << i;
+            EXPECT_EQ(log[i].input, expected[i].second)
+                << "request " << i << ": " << Hex(log[i].input);
+            EXPECT_EQ(log[i].outCapacity, log[i].code == tav::IOCTL_CAM_READ_REPLY ? 64u : 0u);
+        }
+    }
+    int camera_ = -1;
+};
+
+TEST_F(SendersTest, SendCommandSendsSixteenBytesHighByteFirstThenPauses) {
+    EXPECT_EQ(SendCommand(0, tav::CMD_WRITE_REG, 0x81C, 0x1234, 0xABCDE), 1);
+    ExpectLog(
+        {{tav::IOCTL_CAM_SEND_REQUEST, Request(8, {0, 8, 0x08, 0x1C, 0x12, 0x34, 0xBC, 0xDE})}});
+    EXPECT_EQ(Pauses(), std::vector<uint32_t>({100}));
+    // The index argument counts by its low byte.
+    ClearLog(camera_);
+    EXPECT_EQ(SendCommand(0x100, tav::CMD_SET_ONOFF, 0x830, 1, 0), 1);
+    ExpectLog({{tav::IOCTL_CAM_SEND_REQUEST, Request(8, {0, 18, 0x08, 0x30, 0, 1, 0, 0})}});
+}
+
+TEST_F(SendersTest, ReceiveStatusHasLengthThreeAndInputSizeTwelve) {
+    uint32_t first = 0xDEAD, second = 0xBEEF;
+    EXPECT_EQ(ReceiveStatus(0, tav::CMD_READ_REG, 0x1E08, &first, &second), 1);
+    ExpectLog({{tav::IOCTL_CAM_SEND_REQUEST, Request(3, {0, 12, 0x1E, 0x08})},
+               {tav::IOCTL_CAM_READ_REPLY, ReplyFetch()}});
+    std::vector<sim::Request> log = Log(camera_);
+    EXPECT_EQ(log[1].timeMs - log[0].timeMs, 100u);  // the pause sits between them
+    EXPECT_EQ(Pauses(), std::vector<uint32_t>({100}));
+}
+
+TEST_F(SendersTest, GetCameraStatusReadsTheReplyHighByteFirst) {
+    sim::SetBusyStatus(server_, camera_, 258);  // answered as 00 00 01 02
+    uint32_t status = 0;
+    EXPECT_EQ(GetCameraStatus(0, &status), 1);
+    EXPECT_EQ(status, 258u);
+    ExpectLog({{tav::IOCTL_CAM_SEND_REQUEST, Request(2, {0, 100})},
+               {tav::IOCTL_CAM_READ_REPLY, ReplyFetch()}});
+    EXPECT_EQ(Pauses(), std::vector<uint32_t>({100}));
+}
+
+TEST_F(SendersTest, FailedRequestLeavesResultsUntouched) {
+    sim::InjectFault(server_, camera_, sim::Fault::FailRequest, tav::IOCTL_CAM_SEND_REQUEST, 2);
+    uint32_t first = 7, second = 9, status = 11;
+    EXPECT_EQ(ReceiveStatus(0, tav::CMD_READ_REG, 0x800, &first, &second), 0);
+    EXPECT_EQ(GetCameraStatus(0, &status), 0);
+    EXPECT_EQ(first, 7u);
+    EXPECT_EQ(second, 9u);
+    EXPECT_EQ(status, 11u);
+    EXPECT_TRUE(Pauses().empty());  // no reply was waited for
+    // A failed command still waits its pause.
+    sim::InjectFault(server_, camera_, sim::Fault::FailRequest, tav::IOCTL_CAM_SEND_REQUEST, 1);
+    EXPECT_EQ(SendCommand(0, tav::CMD_WRITE_REG, 0x800, 1, 0), 0);
+    EXPECT_EQ(Pauses(), std::vector<uint32_t>({100}));
+}
+
+TEST_F(SendersTest, FailedFetchStoresZeros) {
+    sim::SetBusyStatus(server_, camera_, 258);
+    sim::InjectFault(server_, camera_, sim::Fault::FailRequest, tav::IOCTL_CAM_READ_REPLY, 1);
+    uint32_t status = 11;
+    EXPECT_EQ(GetCameraStatus(0, &status), 0);
+    EXPECT_EQ(status, 0u);
+}
+
+TEST_F(SendersTest, UnusableIndexesSendNothing) {
+    uint32_t a = 0, b = 0;
+    uint8_t x = 0, y = 0;
+    for (int32_t index : {8, -1, 0xFF, 5 /* never enumerated: empty slot */}) {
+        EXPECT_EQ(SendCommand(index, tav::CMD_WRITE_REG, 1, 2, 3), 0) << index;
+        EXPECT_EQ(ReceiveStatus(index, tav::CMD_READ_REG, 1, &a, &b), 0) << index;
+        EXPECT_EQ(GetCameraStatus(index, &a), 0) << index;
+        EXPECT_EQ(SendI2C(index, 122, 1, 2, 3), 0) << index;
+        EXPECT_EQ(ReceiveI2C(index, 122, 1, &x, &y), 0) << index;
+    }
+    EXPECT_TRUE(Log(camera_).empty());
+    EXPECT_TRUE(Pauses().empty());
+}
+
+TEST_F(SendersTest, I2CRequestsCarryTheirOddLengths) {
+    EXPECT_EQ(SendI2C(0, 0x48, 0x21, 0x0A, 0x0B), 1);
+    EXPECT_EQ(SendI2C_OneDataByte(0, 0x48, 0x22, 0x0C), 1);
+    uint8_t high = 0x55, low = 0x55;
+    testing_support::TraceLog traces;
+    EXPECT_EQ(ReceiveI2C(0, 0x48, 0x23, &high, &low), 1);
+    ExpectLog({{tav::IOCTL_CAM_SEND_REQUEST, Request(5, {0x48, 7, 0x21, 0x0A, 0x0B})},
+               {tav::IOCTL_CAM_SEND_REQUEST, Request(4, {0x48, 10, 0x22, 0x0C})},
+               {tav::IOCTL_CAM_SEND_REQUEST, Request(3, {0x48, 9, 0x23})},
+               {tav::IOCTL_CAM_READ_REPLY, ReplyFetch()}});
+    EXPECT_EQ(Pauses(), std::vector<uint32_t>({100, 100, 100}));
+    EXPECT_TRUE(traces.Contains("Open USB Norvex camera 0 successful"));
+    EXPECT_TRUE(traces.Contains("ReceiveI2C:  BusIndex=0 , uDevAddr=72, uRegAddr=35 \r\n"));
+}
+
+TEST_F(SendersTest, ReceiveI2COnAClosedSlotTracesTheFailure) {
+    testing_support::TraceLog traces;
+    uint8_t high = 0, low = 0;
+    EXPECT_EQ(ReceiveI2C(6, 122, 0, &high, &low), 0);
+    EXPECT_TRUE(traces.Contains("Open USB Norvex camera 6 fails"));
+}
+
+TEST_F(SendersTest, SetRegisterWritesAtTheControllersAddress) {
+    EXPECT_EQ(SetRegister("LineScan-0", 0x31, 0x1234), 1);
+    ExpectLog({{tav::IOCTL_CAM_SEND_REQUEST, Request(5, {122, 7, 0x31, 0x12, 0x34})}});
+    EXPECT_EQ(Pauses(), std::vector<uint32_t>({100}));
+}
+
+TEST_F(SendersTest, CameraIdIsReadInTwoPiecesOf64) {
+    sim::Profile profile = sim::MakeProfile(sim::Model::LongLayout, "Ident", "cam1.sock");
+    for (size_t i = 0; i < profile.identification.size(); ++i)
+        profile.identification[i] = (uint8_t)(i * 7 + 3);
+    int camera = Plug(profile);
+    ASSERT_EQ(Enumerate(), 2);
+    sim::ClearLog(server_, camera);
+    clock_.Clear();
+    testing_support::TraceLog traces;
+    uint8_t id[TAVCAM_CAMERA_ID_BYTES] = {};
+    EXPECT_EQ(USBGetCameraID("Ident-1", id), 1);
+    EXPECT_EQ(std::vector<uint8_t>(id, id + sizeof id), profile.identification);
+    std::vector<sim::Request> log = sim::Log(server_, camera);
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0].input, Request(5, {0, 11, 0, 0, 64}));
+    EXPECT_EQ(log[1].input, ReplyFetch());
+    EXPECT_EQ(log[2].input, Request(5, {0, 11, 0, 64, 64}));
+    EXPECT_EQ(log[3].input, ReplyFetch());
+    EXPECT_EQ(Pauses(), std::vector<uint32_t>({50, 50}));
+    EXPECT_TRUE(traces.Contains("ReadData:  BusIndex=1 , DataSize=128 \r\n"));
+    EXPECT_EQ(USBGetCameraID("Ident-1", nullptr), 0);
+}
+
+}  // namespace
+}  // namespace device_test
