@@ -42,6 +42,7 @@ extern "C" {
 #define ERROR_NO_MORE_ITEMS 259u
 #define ERROR_INVALID_WINDOW_HANDLE 1400u
 #define ERROR_CLASS_ALREADY_EXISTS 1410u
+#define ERROR_CANNOT_FIND_WND_CLASS 1407u
 #define ERROR_DEVICE_NOT_CONNECTED 1167u
 #define ERROR_TIMEOUT 1460u
 #define ERROR_NOT_OWNER 288u
@@ -128,9 +129,8 @@ typedef struct _SP_DEVINFO_DATA SP_DEVINFO_DATA, *PSP_DEVINFO_DATA;
 typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 
 // ---- Shared memory ------------------------------------------------------------
-HANDLE WINAPI CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpAttributes,
-                                 DWORD flProtect, DWORD dwMaximumSizeHigh,
-                                 DWORD dwMaximumSizeLow, LPCSTR lpName);
+HANDLE WINAPI CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpAttributes, DWORD flProtect,
+                                 DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow, LPCSTR lpName);
 LPVOID WINAPI MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess,
                             DWORD dwFileOffsetHigh, DWORD dwFileOffsetLow,
                             size_t dwNumberOfBytesToMap);
@@ -152,8 +152,8 @@ BOOL WINAPI GetExitCodeThread(HANDLE hThread, DWORD* lpExitCode);
 BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                            LPSECURITY_ATTRIBUTES lpProcessAttributes,
                            LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
-                           DWORD dwCreationFlags, LPVOID lpEnvironment,
-                           LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
+                           DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                           LPSTARTUPINFOA lpStartupInfo,
                            LPPROCESS_INFORMATION lpProcessInformation);
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, DWORD* lpExitCode);
@@ -170,6 +170,21 @@ BOOL WINAPI IsBadReadPtr(const void* lp, UINT_PTR ucb);
 BOOL WINAPI IsBadWritePtr(LPVOID lp, UINT_PTR ucb);
 
 // ---- Windows beyond the public subset ---------------------------------------------
+typedef struct tagCREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTA;
+
 BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint);
 UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
 BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent);
@@ -186,9 +201,8 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(
     DWORD DeviceInterfaceDetailDataSize, DWORD* RequiredSize, PSP_DEVINFO_DATA DeviceInfoData);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                          LPSECURITY_ATTRIBUTES lpSecurityAttributes,
-                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
-                          HANDLE hTemplateFile);
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
                             DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
                             DWORD* lpBytesReturned, LPOVERLAPPED lpOverlapped);
