@@ -35,8 +35,8 @@ void PrintCamera(const InfoContext& c) {
 void PrintFormats(const InfoContext& c) {
     const CameraRecord& r = c.record;
     printf("\nformats: %u, current %u\n", r.FormatCount, r.CurrentFormat);
-    printf("  %2s %6s %6s %4s %4s %5s %-8s %-11s %-9s %-11s\n", "#", "width", "height", "raw",
-           "out", "code", "scan", "max (h,v)", "unit", "origin");
+    printf("  %2s %6s %6s %4s %4s %5s %-8s %-11s %-9s %s\n", "#", "width", "height", "raw", "out",
+           "code", "scan", "max (h,v)", "unit", "origin");
     uint32_t count = r.FormatCount > 16 ? 16 : r.FormatCount;
     for (uint32_t k = 0; k < count; ++k) {
         const FormatEntry& f = r.Formats[k];
@@ -44,9 +44,9 @@ void PrintFormats(const InfoContext& c) {
         snprintf(max, sizeof max, "%u,%u", f.MaxSize >> 16, f.MaxSize & 0xFFFF);
         snprintf(unit, sizeof unit, "%u,%u", f.UnitSize >> 16, f.UnitSize & 0xFFFF);
         snprintf(origin, sizeof origin, "%u,%u", f.Origin >> 16, f.Origin & 0xFFFF);
-        printf("%c %2u %6u %6u %4u %4u %5u %-8s %-11s %-9s %-11s\n",
-               k == r.CurrentFormat ? '*' : ' ', k, f.Width, f.Height, f.RawBits, f.OutBits,
-               f.FormatCode, f.PartialScan ? "partial" : "fixed", max, unit, origin);
+        printf("%c %2u %6u %6u %4u %4u %5u %-8s %-11s %-9s %s\n", k == r.CurrentFormat ? '*' : ' ',
+               k, f.Width, f.Height, f.RawBits, f.OutBits, f.FormatCode,
+               f.PartialScan ? "partial" : "fixed", max, unit, origin);
     }
 }
 
@@ -127,6 +127,15 @@ int CmdInfo(int argc, char** argv) {
     if (c.index < 0 || !USBControlLink(c.cameraName)) {
         fprintf(stderr, "tavcam info: '%s' is not a camera name (NAME-digit 0..7)\n", c.cameraName);
         return 2;
+    }
+    // A process knows a camera's driver path only after listing the cameras.
+    CameraList list;
+    memset(&list, 0, sizeof list);
+    USBGetSuppDeviceList(&list);
+    if ((uint32_t)c.index >= list.nCount) {
+        fprintf(stderr, "tavcam info: no camera at device index %d (%u found)\n", c.index,
+                list.nCount);
+        return 1;
     }
     if (!ReadDataFromFlash(c.index, 0, TAVCAM_RECORD_BYTES, &c.record)) {
         fprintf(stderr, "tavcam info: can't read the record of camera %d\n", c.index);
