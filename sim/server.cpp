@@ -11,6 +11,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "sim/internal.h"
@@ -231,7 +232,8 @@ void CloseSocket(Camera* cam) {
 
 std::vector<uint8_t> PageImage(const std::vector<uint8_t>& bytes) {
     std::vector<uint8_t> page(kFlashPageBytes, 0xFF);
-    memcpy(page.data(), bytes.data(), std::min(bytes.size(), page.size()));
+    std::copy(bytes.begin(), bytes.begin() + (long)std::min(bytes.size(), page.size()),
+              page.begin());
     return page;
 }
 
