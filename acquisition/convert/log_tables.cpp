@@ -25,18 +25,25 @@ struct LogTable {
     }
 };
 
-}  // namespace
-
 // Built once, on first use; the language makes the construction of a local
 // static safe when several threads arrive at once.
-const uint8_t* LogTable10() {
+const LogTable<1024>& Table10() {
     static const LogTable<1024> table(25, 0.04, 41.92);
-    return table.entry;
+    return table;
 }
 
-const uint8_t* LogTable12() {
+const LogTable<4096>& Table12() {
     static const LogTable<4096> table(100, 0.01, 41.95);
-    return table.entry;
+    return table;
+}
+
+}  // namespace
+
+const uint8_t* LogTable10() {
+    return Table10().entry;
+}
+const uint8_t* LogTable12() {
+    return Table12().entry;
 }
 
 }  // namespace tav

@@ -23,29 +23,38 @@ inline uint32_t FieldLinesWritten(uint32_t height) {
     return height & ~1u;
 }
 
-// n samples through a table of mask + 1 entries.
-inline void LookUpLine(const uint8_t* src, uint8_t* out, uint32_t n, const uint8_t* table,
-                       unsigned mask) {
-    uint32_t i = 0;
+}  // namespace
+
+namespace convert_detail {
+
+void LogRow(const uint8_t* src, uint8_t* out, size_t n, const uint8_t* table, unsigned mask) {
+    size_t i = 0;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    // Four little-endian samples per load.
-    for (; i + 4 <= n; i += 4, src += 8) {
-        uint64_t four;
-        memcpy(&four, src, 8);
-        out[i] = table[four & mask];
-        out[i + 1] = table[(four >> 16) & mask];
-        out[i + 2] = table[(four >> 32) & mask];
-        out[i + 3] = table[(four >> 48) & mask];
+    // Eight little-endian samples per two loads, eight bytes per store.
+    for (; i + 8 <= n; i += 8, src += 16) {
+        uint64_t a, b;
+        memcpy(&a, src, 8);
+        memcpy(&b, src + 8, 8);
+        uint64_t v =
+            (uint64_t)table[a & mask] | (uint64_t)table[(a >> 16) & mask] << 8 |
+            (uint64_t)table[(a >> 32) & mask] << 16 | (uint64_t)table[(a >> 48) & mask] << 24 |
+            (uint64_t)table[b & mask] << 32 | (uint64_t)table[(b >> 16) & mask] << 40 |
+            (uint64_t)table[(b >> 32) & mask] << 48 | (uint64_t)table[(b >> 48) & mask] << 56;
+        memcpy(out + i, &v, 8);
     }
 #endif
     for (; i < n; i++, src += 2) out[i] = table[(src[0] | (src[1] << 8)) & mask];
 }
 
+}  // namespace convert_detail
+
+namespace {
+
 void LogPicture(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height,
                 const uint8_t* table, unsigned mask) {
     for (uint32_t y = 0; y < height; y++)
-        LookUpLine(src + (size_t)y * width * 2, dst + (size_t)(height - 1 - y) * width, width,
-                   table, mask);
+        convert_detail::LogRow(src + (size_t)y * width * 2, dst + (size_t)(height - 1 - y) * width,
+                               width, table, mask);
 }
 
 }  // namespace
@@ -67,8 +76,8 @@ void Mono12To8Log(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t hei
 void Mono12To8LogInterlaced(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
     const uint8_t* table = LogTable12();
     for (uint32_t k = 0; k < FieldLinesWritten(height); k++)
-        LookUpLine(src + (size_t)FieldSourceLine(k, height) * width * 2, dst + (size_t)k * width,
-                   width, table, 0xFFF);
+        convert_detail::LogRow(src + (size_t)FieldSourceLine(k, height) * width * 2,
+                               dst + (size_t)k * width, width, table, 0xFFF);
 }
 
 void MonoCopy8(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {

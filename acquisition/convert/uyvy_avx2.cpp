@@ -1,5 +1,5 @@
 // The YUV 4:2:2 line kernel with AVX2: thirty-two pixels per step; the exact
-// per-byte terms are those of the SSE2 kernel (uyvy_sse2.cpp).
+// per-byte terms are computed as in the SSE2 kernel (uyvy_sse2.cpp).
 #include "acquisition/convert/kernels.h"
 #include "acquisition/convert/simd_avx2.h"
 
@@ -9,34 +9,37 @@ namespace convert_detail {
 #if defined(__AVX2__)
 namespace {
 
-inline __m256i Term(__m256i n, __m256i m) {
-    __m256i s = _mm256_srai_epi16(n, 15);
-    __m256i a = _mm256_sub_epi16(_mm256_xor_si256(n, s), s);
-    __m256i t = _mm256_mulhi_epu16(_mm256_slli_epi16(a, 2), m);
-    return _mm256_sub_epi16(_mm256_xor_si256(t, s), s);
+inline __m256i Term(__m256i n8, __m256i negative, __m256i m) {
+    return _mm256_sub_epi16(_mm256_mulhi_epi16(n8, m), negative);
 }
 
-// Sixteen pixels (eight groups; pixels 0..7 in the low half) as 16-bit blue,
-// green, red before clamping.
+// Sixteen pixels (eight groups, four per half) as 16-bit blue, green, red
+// before clamping.
 inline void Pixels16(__m256i x, __m256i* b, __m256i* g, __m256i* r) {
     __m256i y = _mm256_srli_epi16(x, 8);
     __m256i uv = _mm256_and_si256(x, _mm256_set1_epi16(0x00FF));
-    __m256i luma = Term(_mm256_sub_epi16(y, _mm256_set1_epi16(16)), _mm256_set1_epi16(19078));
-    __m256i c = _mm256_sub_epi16(uv, _mm256_set1_epi16(128));
-    __m256i br = Term(c, _mm256_set1_epi32((26149 << 16) | 33042));
-    __m256i gg = Term(c, _mm256_set1_epi32((13326 << 16) | 6426));
+    __m256i y8 = _mm256_slli_epi16(_mm256_sub_epi16(y, _mm256_set1_epi16(16)), 3);
+    __m256i luma = Term(y8, _mm256_srai_epi16(y8, 15), _mm256_set1_epi16(9539));
+    __m256i c8 = _mm256_slli_epi16(_mm256_sub_epi16(uv, _mm256_set1_epi16(128)), 3);
+    __m256i cneg = _mm256_srai_epi16(c8, 15);
+    __m256i br = Term(c8, cneg, _mm256_set1_epi32((13075 << 16) | 16521));
+    __m256i gg = Term(c8, cneg, _mm256_set1_epi32((6663 << 16) | 3213));
+    // Each group's terms to both of its pixels: blue (even lanes of br) and
+    // the green sum (even lanes of gs) copied up, red (odd lanes) copied down.
     __m256i gs = _mm256_add_epi16(gg, _mm256_srli_epi32(gg, 16));
-    __m256i bc = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(br, 0xA0), 0xA0);
-    __m256i rc = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(br, 0xF5), 0xF5);
-    __m256i gc = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(gs, 0xA0), 0xA0);
+    __m256i bc = _mm256_blend_epi16(br, _mm256_slli_epi32(br, 16), 0xAA);
+    __m256i rc = _mm256_blend_epi16(_mm256_srli_epi32(br, 16), br, 0xAA);
+    __m256i gc = _mm256_blend_epi16(gs, _mm256_slli_epi32(gs, 16), 0xAA);
     *b = _mm256_add_epi16(luma, bc);
     *g = _mm256_sub_epi16(luma, gc);
     *r = _mm256_add_epi16(luma, rc);
 }
 
-// Saturating pack of pixels 0..15 and 16..31 back into pixel order.
-inline __m256i Pack(__m256i a, __m256i b) {
-    return _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+// Groups 0..3 with 8..11, or 4..7 with 12..15: the saturating packs of the
+// two halves' results then come out in pixel order.
+inline __m256i LoadHalves(const uint8_t* lo, const uint8_t* hi) {
+    __m128i a = _mm_loadu_si128((const __m128i*)lo), b = _mm_loadu_si128((const __m128i*)hi);
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1);
 }
 
 }  // namespace
@@ -45,9 +48,11 @@ void UyvyRowAvx2(const uint8_t* src, uint8_t* out, uint32_t groups) {
     uint32_t i = 0;
     for (; i + 16 <= groups; i += 16, src += 64, out += 96) {
         __m256i b0, g0, r0, b1, g1, r1;
-        Pixels16(_mm256_loadu_si256((const __m256i*)src), &b0, &g0, &r0);
-        Pixels16(_mm256_loadu_si256((const __m256i*)(src + 32)), &b1, &g1, &r1);
-        StoreBgr32(out, Pack(b0, b1), Pack(g0, g1), Pack(r0, r1));
+        Pixels16(LoadHalves(src, src + 32), &b0, &g0, &r0);
+        Pixels16(LoadHalves(src + 16, src + 48), &b1, &g1, &r1);
+        // Saturating packs clamp to 0..255.
+        StoreBgr32(out, _mm256_packus_epi16(b0, b1), _mm256_packus_epi16(g0, g1),
+                   _mm256_packus_epi16(r0, r1));
     }
     UyvyRowSse2(src, out, groups - i);
 }

@@ -2,9 +2,11 @@
 //
 // Each term of the conversion is a function of one byte, (n * a / b) truncated
 // toward zero with n = Y - 16, U - 128 or V - 128. It is computed exactly in
-// 16-bit lanes as sign(n) * (((|n| << 2) * M) >> 16): for |n| up to 239 the
-// multipliers M below give floor(|n| * a / b) for every n (checked over the
-// whole range by the tests against the plain formulas).
+// 16-bit lanes from the signed high product h = ((n << 3) * M) >> 16, which
+// rounds toward minus infinity: for |n| up to 239 the multipliers M below make
+// ((|n| << 3) * M) >> 16 equal floor(|n| * a / b), and as every M is odd the
+// product of a negative n is never a multiple of 65536, so h + 1 is the term
+// truncated toward zero there (checked over every byte value by the tests).
 #include "acquisition/convert/kernels.h"
 #include "acquisition/convert/simd_sse2.h"
 
@@ -14,23 +16,22 @@ namespace convert_detail {
 #if defined(__SSE2__)
 namespace {
 
-inline __m128i Term(__m128i n, __m128i m) {
-    __m128i s = _mm_srai_epi16(n, 15);
-    __m128i a = _mm_sub_epi16(_mm_xor_si128(n, s), s);
-    __m128i t = _mm_mulhi_epu16(_mm_slli_epi16(a, 2), m);
-    return _mm_sub_epi16(_mm_xor_si128(t, s), s);
+// n8 = n << 3; negative: all ones in the lanes where n < 0.
+inline __m128i Term(__m128i n8, __m128i negative, __m128i m) {
+    return _mm_sub_epi16(_mm_mulhi_epi16(n8, m), negative);
 }
 
 // Eight pixels (four groups) as 16-bit blue, green, red before clamping.
 inline void Pixels8(__m128i x, __m128i* b, __m128i* g, __m128i* r) {
     __m128i y = _mm_srli_epi16(x, 8);
     __m128i uv = _mm_and_si128(x, _mm_set1_epi16(0x00FF));
-    __m128i luma = Term(_mm_sub_epi16(y, _mm_set1_epi16(16)), _mm_set1_epi16(19078));
-    __m128i c = _mm_sub_epi16(uv, _mm_set1_epi16(128));
+    __m128i y8 = _mm_slli_epi16(_mm_sub_epi16(y, _mm_set1_epi16(16)), 3);
+    __m128i luma = Term(y8, _mm_srai_epi16(y8, 15), _mm_set1_epi16(9539));
+    __m128i c8 = _mm_slli_epi16(_mm_sub_epi16(uv, _mm_set1_epi16(128)), 3);
+    __m128i cneg = _mm_srai_epi16(c8, 15);
     // Lanes alternate U and V: blue from U with red from V, and the two green terms.
-    __m128i br = Term(c, _mm_setr_epi16((short)33042, 26149, (short)33042, 26149, (short)33042,
-                                        26149, (short)33042, 26149));
-    __m128i gg = Term(c, _mm_setr_epi16(6426, 13326, 6426, 13326, 6426, 13326, 6426, 13326));
+    __m128i br = Term(c8, cneg, _mm_set1_epi32((13075 << 16) | 16521));
+    __m128i gg = Term(c8, cneg, _mm_set1_epi32((6663 << 16) | 3213));
     __m128i gs = _mm_add_epi16(gg, _mm_srli_epi32(gg, 16));
     __m128i bc = _mm_shufflehi_epi16(_mm_shufflelo_epi16(br, 0xA0), 0xA0);
     __m128i rc = _mm_shufflehi_epi16(_mm_shufflelo_epi16(br, 0xF5), 0xF5);
