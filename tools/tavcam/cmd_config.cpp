@@ -33,7 +33,11 @@ int Failed(const char* what, const char* name, int32_t result) {
     return 1;
 }
 
+// The camera list fills this process's table of driver paths (the library
+// prints the paths it opens); then the camera is initialised.
 bool Initialise(const char* name) {
+    CameraList list{};
+    USBGetSuppDeviceList(&list);
     int32_t result = USBInitDevice(name);
     if (result == TAVCAM_INIT_OK) return true;
     if (result == TAVCAM_BUSY)
