@@ -8,6 +8,7 @@
 // looked for again every second, so the delay stays under one second. A
 // notice still waiting in a queue is not queued a second time: a burst of
 // changes gives one presence poll, which sees them all.
+#include <stdio.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -28,7 +29,9 @@ constexpr uint32_t kWatched =
 int g_inotify = -1;
 int g_watch = -1;
 bool g_missed = false;  // the directory was missing at some look
-std::string g_watchedDir;
+// A plain array, not a string: the receiver thread still runs while the
+// process's static objects are destroyed at exit.
+char g_watchedDir[4096];
 
 void Broadcast() {
     uint32_t hwnds[kMaxWindows];
@@ -45,7 +48,7 @@ void Watch() {
     if (g_watch >= 0 && dir == g_watchedDir) return;
     if (g_watch >= 0) inotify_rm_watch(g_inotify, g_watch);
     g_watch = inotify_add_watch(g_inotify, dir.c_str(), kWatched | IN_ONLYDIR);
-    g_watchedDir = dir;
+    snprintf(g_watchedDir, sizeof g_watchedDir, "%s", dir.c_str());
     // A directory that appeared since an earlier look may already hold
     // cameras: that is a change. The first look at start is not.
     if (g_watch < 0) {

@@ -11,6 +11,10 @@
 #include "windows_internal.h"
 
 namespace plat::posix::win {
+
+// The registry object, held until the process ends.
+SharedObject* g_registryObject = nullptr;
+
 namespace {
 
 constexpr int kSlotBits = 10;
@@ -37,9 +41,9 @@ void Init(void* user, void*) {
 Registry* Open() {
     pthread_mutex_lock(&g_openLock);
     if (!g_registry || g_registryPid != getpid()) {
-        SharedObject* o =
+        g_registryObject =
             SharedOpen("windows", "registry", sizeof(Registry), true, Init, nullptr, nullptr);
-        g_registry = o ? (Registry*)SharedUser(o) : nullptr;
+        g_registry = g_registryObject ? (Registry*)SharedUser(g_registryObject) : nullptr;
         g_registryPid = getpid();
     }
     Registry* r = g_registry;
