@@ -22,21 +22,21 @@ constexpr int kMaxCameras = 8;
 constexpr uint32_t kStartupInfoSize = 68;
 
 struct SharedData {
-    uint32_t g_hInstance;                 //    0: module handle in the creating process
-    uint32_t g_hWnd;                      //    4: the monitor window; 0 until created
-    uint32_t hEditWnd;                    //    8: the monitor window's edit control
-    uint32_t nAttachedProcess;            //   12: 0..4, the monitor included
-    uint8_t siMonitor[kStartupInfoSize];  //   16: start-up information (cb = 68)
-    uint32_t piMonitor[4];                //   84: process, thread handle; process, thread id
-    uint32_t nClients;                    //  100: entries in hClients
-    uint32_t hClients[kMaxClients];       //  104: client windows, in order of registration
-    uint32_t bPresence[kMaxCameras];      //  504: 1 = camera present
-    uint32_t bChanged[kMaxCameras];       //  536: 1 = read the camera afresh at next init
-    uint32_t hReaderEvent[kMaxCameras];   //  568: manual-reset "reader ended" events
-    uint32_t dwProcessIds[kMaxProcesses]; //  600: process ids by attach slot
-    uint32_t hPnPEvents[kMaxProcesses];   //  616: plug-and-play event per attach slot
-    uint32_t bQuit;                       //  632: 1 = the monitor found itself alone
-    uint32_t uTimerId;                    //  636: the monitor window's timer, 0 if none
+    uint32_t g_hInstance;                     //    0: module handle in the creating process
+    uint32_t g_hWnd;                          //    4: the monitor window; 0 until created
+    uint32_t hEditWnd;                        //    8: the monitor window's edit control
+    uint32_t nAttachedProcess;                //   12: 0..4, the monitor included
+    uint8_t siMonitor[kStartupInfoSize];      //   16: start-up information (cb = 68)
+    uint32_t piMonitor[4];                    //   84: process, thread handle; process, thread id
+    uint32_t nClients;                        //  100: entries in hClients
+    uint32_t hClients[kMaxClients];           //  104: client windows, in order of registration
+    uint32_t bPresence[kMaxCameras];          //  504: 1 = camera present
+    uint32_t bChanged[kMaxCameras];           //  536: 1 = read the camera afresh at next init
+    uint32_t hReaderEvent[kMaxCameras];       //  568: manual-reset "reader ended" events
+    uint32_t dwProcessIds[kMaxProcesses];     //  600: process ids by attach slot
+    uint32_t hPnPEvents[kMaxProcesses];       //  616: plug-and-play event per attach slot
+    uint32_t bQuit;                           //  632: 1 = the monitor found itself alone
+    uint32_t uTimerId;                        //  636: the monitor window's timer, 0 if none
     uint8_t reserved[kSharedDataSize - 640];  // 640: unused, stays zero
 };
 
