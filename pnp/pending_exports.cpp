@@ -3,8 +3,16 @@
 #include "tavcam.h"
 
 extern "C" {
-TAVCAM_API int32_t WINAPI USBRegisterClient(HWND) { return 0; }
-TAVCAM_API int32_t WINAPI USBDeRegisterClient(HWND) { return 0; }
-TAVCAM_API int32_t WINAPI USBRegisterPNPFunction(PNPFunction, uintptr_t) { return 0; }
-TAVCAM_API int32_t WINAPI PNPFunctionThreadStop(void) { return 1; }
+TAVCAM_API int32_t WINAPI USBRegisterClient(HWND) {
+    return 0;
+}
+TAVCAM_API int32_t WINAPI USBDeRegisterClient(HWND) {
+    return 0;
+}
+TAVCAM_API int32_t WINAPI USBRegisterPNPFunction(PNPFunction, uintptr_t) {
+    return 0;
+}
+TAVCAM_API int32_t WINAPI PNPFunctionThreadStop(void) {
+    return 1;
+}
 }
