@@ -1,0 +1,132 @@
+#include "client_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <vector>
+
+#include "support/testing.h"
+
+extern char** environ;
+
+namespace process_tests {
+
+bool StartClient(const std::string& runtimeDir, Client* client) {
+    int toChild[2], fromChild[2];
+    if (pipe2(toChild, O_CLOEXEC) != 0) return false;
+    if (pipe2(fromChild, O_CLOEXEC) != 0) return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
+
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        if (strncmp(*e, "TAVCAM_RUNTIME_DIR=", 19) != 0) env.push_back(*e);
+    env.push_back("TAVCAM_RUNTIME_DIR=" + runtimeDir);
+    env.push_back("TAVCAM_DEVICE_DIR=" + runtimeDir + "/no-devices");
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+
+    std::string program = testing_support::BinDir() + "/tavcam-test-client";
+    char* argv[] = {&program[0], nullptr};
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(toChild[0]);
+    close(fromChild[1]);
+    if (rc != 0) {
+        close(toChild[1]);
+        close(fromChild[0]);
+        return false;
+    }
+    client->pid = pid;
+    client->in = toChild[1];
+    client->out = fromChild[0];
+    return true;
+}
+
+std::string Ask(Client& client, const std::string& command) {
+    if (client.pid <= 0) return "";
+    std::string line = command + "\n";
+    if (write(client.in, line.data(), line.size()) != (ssize_t)line.size()) return "";
+    std::string answer;
+    for (;;) {
+        struct pollfd p = {client.out, POLLIN, 0};
+        if (poll(&p, 1, 10000) <= 0) return "";
+        char c;
+        if (read(client.out, &c, 1) != 1) return "";
+        if (c == '\n') return answer;
+        answer += c;
+    }
+}
+
+static void CloseFds(Client& client) {
+    if (client.in >= 0) close(client.in);
+    if (client.out >= 0) close(client.out);
+    client.in = client.out = -1;
+}
+
+bool Exit(Client& client) {
+    if (client.pid <= 0) return true;
+    std::string line = "exit\n";
+    (void)!write(client.in, line.data(), line.size());
+    bool ended = false;
+    for (int waited = 0; waited < 10000 && !ended; waited += 10) {
+        int status;
+        if (waitpid(client.pid, &status, WNOHANG) == client.pid) {
+            ended = true;
+            break;
+        }
+        usleep(10000);
+    }
+    if (!ended) Kill(client);
+    CloseFds(client);
+    client.pid = -1;
+    return ended;
+}
+
+void Kill(Client& client) {
+    if (client.pid <= 0) return;
+    kill(client.pid, SIGKILL);
+    int status;
+    waitpid(client.pid, &status, 0);
+    client.pid = -1;
+    CloseFds(client);
+}
+
+std::map<std::string, std::string> Fields(const std::string& stateLine) {
+    std::map<std::string, std::string> fields;
+    size_t pos = 0;
+    while (pos < stateLine.size()) {
+        size_t end = stateLine.find(' ', pos);
+        if (end == std::string::npos) end = stateLine.size();
+        std::string item = stateLine.substr(pos, end - pos);
+        size_t eq = item.find('=');
+        if (eq != std::string::npos) fields[item.substr(0, eq)] = item.substr(eq + 1);
+        pos = end + 1;
+    }
+    return fields;
+}
+
+bool ProcessRuns(pid_t pid) {
+    if (pid <= 0 || kill(pid, 0) != 0) return false;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string all;
+    std::getline(stat, all);
+    size_t paren = all.rfind(')');
+    if (paren == std::string::npos || paren + 2 >= all.size()) return false;
+    char state = all[paren + 2];
+    return state != 'Z' && state != 'X';
+}
+
+}  // namespace process_tests

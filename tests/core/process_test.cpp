@@ -1,0 +1,172 @@
+// The library's life across real processes: the shared block, the attach
+// slots, the monitor process and its end. Every test runs its processes in a
+// private namespace of named objects and ends them all, even when it fails.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <deque>
+#include <vector>
+
+#include <dirent.h>
+#include <stdlib.h>
+
+#include "client_process.h"
+#include "platform/posix/device_dir.h"
+#include "support/testing.h"
+
+using namespace process_tests;
+
+namespace {
+
+class LibraryProcesses : public ::testing::Test {
+  protected:
+    testing_support::TempDir runtime;
+    std::deque<Client> clients;  // a deque: references stay valid as clients are added
+    std::vector<pid_t> monitors;
+
+    // Shared memory objects of this run's namespace that still exist.
+    std::vector<std::string> NamedObjectsLeft() {
+        setenv("TAVCAM_RUNTIME_DIR", runtime.path.c_str(), 1);
+        std::string prefix = "tavcam-" + plat::posix::ObjectNamespace() + "-";
+        unsetenv("TAVCAM_RUNTIME_DIR");
+        std::vector<std::string> left;
+        if (DIR* dir = opendir("/dev/shm")) {
+            while (dirent* e = readdir(dir))
+                if (std::string(e->d_name).rfind(prefix, 0) == 0) left.push_back(e->d_name);
+            closedir(dir);
+        }
+        return left;
+    }
+
+    void TearDown() override {
+        for (Client& c : clients) Kill(c);
+        for (pid_t m : monitors)
+            if (ProcessRuns(m)) kill(m, SIGKILL);
+        for (pid_t m : monitors) WaitFor([&] { return !ProcessRuns(m); }, 2000);
+    }
+
+    Client& Start() {
+        clients.emplace_back();
+        EXPECT_TRUE(StartClient(runtime.path, &clients.back()));
+        return clients.back();
+    }
+
+    std::map<std::string, std::string> State(Client& c) { return Fields(Ask(c, "state")); }
+
+    // Waits until the block shows n attached processes and a monitor window.
+    bool WaitForCount(Client& c, const std::string& n) {
+        return WaitFor(
+            [&] {
+                auto s = State(c);
+                return s["count"] == n && s["hwnd"] != "0" && s["timer"] != "0";
+            },
+            10000);
+    }
+
+    pid_t MonitorOf(Client& c) {
+        std::string line = Ask(c, "state");
+        auto fields = Fields(line);
+        EXPECT_TRUE(fields.count("monitor")) << line;
+        pid_t m = fields.count("monitor") ? (pid_t)std::stoul(fields["monitor"]) : 0;
+        if (m > 0) monitors.push_back(m);
+        return m;
+    }
+
+    bool MonitorEnds(pid_t m) {
+        return WaitFor([&] { return !ProcessRuns(m); }, 5000);
+    }
+};
+
+TEST_F(LibraryProcesses, FirstClientCreatesBlockAndStartsMonitor) {
+    Client& a = Start();
+    ASSERT_TRUE(WaitForCount(a, "2")) << Ask(a, "state");
+    auto s = State(a);
+    EXPECT_EQ(s["changed"], "1,1,0,0,0,0,0,0");
+    EXPECT_EQ(s["presence"], "0,0,0,0,0,0,0,0");
+    EXPECT_EQ(s["quit"], "0");
+    EXPECT_NE(s["edit"], "0") << "the monitor window creates its edit control";
+    pid_t monitor = MonitorOf(a);
+    ASSERT_GT(monitor, 0);
+    EXPECT_TRUE(ProcessRuns(monitor));
+    // Slot 0 is the first client, slot 1 the monitor that attached next.
+    EXPECT_EQ(s["pids"], std::to_string(a.pid) + "," + std::to_string(monitor) + ",0,0");
+}
+
+TEST_F(LibraryProcesses, FifthProcessGetsAnInertLibrary) {
+    Client& a = Start();
+    ASSERT_TRUE(WaitForCount(a, "2"));
+    Client& b = Start();
+    ASSERT_TRUE(WaitForCount(b, "3"));
+    Client& c = Start();
+    ASSERT_TRUE(WaitForCount(c, "4"));
+    MonitorOf(a);
+
+    Client& d = Start();
+    EXPECT_EQ(Ask(d, "usable"), "0");
+    EXPECT_EQ(Ask(d, "state"), "nostate");
+    EXPECT_EQ(State(a)["count"], "4");
+    EXPECT_EQ(Ask(a, "usable"), "1");
+    EXPECT_TRUE(Exit(d));
+    EXPECT_EQ(State(a)["count"], "4") << "the refused process's exit gives back no slot";
+}
+
+TEST_F(LibraryProcesses, LastClientEndsMonitorAndNextClientStartsAfresh) {
+    Client& a = Start();
+    ASSERT_TRUE(WaitForCount(a, "2"));
+    Client& b = Start();
+    ASSERT_TRUE(WaitForCount(b, "3"));
+    pid_t monitor = MonitorOf(a);
+
+    // A detach that leaves two processes closes nothing of the others'.
+    ASSERT_TRUE(Exit(b));
+    EXPECT_EQ(State(a)["count"], "2");
+    EXPECT_TRUE(ProcessRuns(monitor));
+
+    ASSERT_TRUE(Exit(a));
+    EXPECT_TRUE(MonitorEnds(monitor));
+    EXPECT_TRUE(WaitFor([&] { return NamedObjectsLeft().empty(); }, 2000))
+        << "left behind: " << ::testing::PrintToString(NamedObjectsLeft());
+
+    Client& e = Start();
+    ASSERT_TRUE(WaitForCount(e, "2"));
+    pid_t second = MonitorOf(e);
+    EXPECT_NE(second, monitor);
+    auto s = State(e);
+    EXPECT_EQ(s["changed"], "1,1,0,0,0,0,0,0") << "a new block starts zero-filled";
+    EXPECT_EQ(s["clients"], "");
+}
+
+TEST_F(LibraryProcesses, KilledClientIsNoticedByTheMonitorTimer) {
+    Client& a = Start();
+    ASSERT_TRUE(WaitForCount(a, "2"));
+    pid_t monitor = MonitorOf(a);
+    Kill(a);  // no detach runs
+    EXPECT_TRUE(MonitorEnds(monitor));
+    EXPECT_TRUE(WaitFor([&] { return NamedObjectsLeft().empty(); }, 2000))
+        << "left behind: " << ::testing::PrintToString(NamedObjectsLeft());
+
+    // Nothing is left behind: the next client creates the block afresh.
+    Client& b = Start();
+    ASSERT_TRUE(WaitForCount(b, "2"));
+    EXPECT_EQ(State(b)["quit"], "0");
+    EXPECT_NE(MonitorOf(b), monitor);
+}
+
+TEST_F(LibraryProcesses, MonitorKeepsOneEntryPerClientWindowInOrder) {
+    Client& a = Start();
+    ASSERT_TRUE(WaitForCount(a, "2"));
+    MonitorOf(a);
+    // The monitor answers its private messages with the default answer, 0.
+    EXPECT_EQ(Ask(a, "send 1528 1001"), "0");
+    Ask(a, "send 1528 1002");
+    Ask(a, "send 1528 1001");
+    Ask(a, "send 1528 0");
+    Ask(a, "send 1528 1003");
+    EXPECT_EQ(State(a)["clients"], "1001,1002,1003");
+    Ask(a, "send 1529 1002");
+    Ask(a, "send 1529 4242");
+    EXPECT_EQ(State(a)["clients"], "1001,1003");
+}
+
+}  // namespace
