@@ -1,0 +1,63 @@
+// Cost of a client's attach and detach while a monitor runs.
+//
+// The benchmark process loads libtavcam once as the first client (which starts
+// the monitor) and waits for the monitor window. Each iteration then loads a
+// second copy of the library file — a separate instance with its own globals,
+// so its load runs a full process attach against the running block — and
+// unloads it again (its detach). Runs in a private namespace of named objects.
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+
+namespace {
+
+std::string ExeDir() {
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return ".";
+    self[n] = 0;
+    return std::filesystem::path(self).parent_path().string();
+}
+
+typedef int32_t (*CopyShared)(void*, uint32_t);
+
+void BM_ClientAttachDetach(benchmark::State& state) {
+    char pattern[] = "/tmp/tavcam-bench-XXXXXX";
+    std::string runtime = mkdtemp(pattern);
+    setenv("TAVCAM_RUNTIME_DIR", runtime.c_str(), 1);
+    setenv("TAVCAM_DEVICE_DIR", (runtime + "/no-devices").c_str(), 1);
+    std::string library = ExeDir() + "/libtavcam.so";
+    std::string copy = runtime + "/libtavcam-copy.so";
+    std::filesystem::copy_file(library, copy);
+
+    void* first = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!first) {
+        state.SkipWithError(dlerror());
+        return;
+    }
+    auto copyShared = (CopyShared)dlsym(first, "TavcamCopySharedData");
+    uint32_t block[4784 / 4] = {};
+    for (int i = 0; i < 500; ++i) {  // the monitor window appears within a few ms
+        if (copyShared && copyShared(block, sizeof block) && block[1] != 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (block[1] == 0) state.SkipWithError("the monitor window did not appear");
+
+    for (auto _ : state) {
+        void* client = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+        benchmark::DoNotOptimize(client);
+        if (client) dlclose(client);
+    }
+    dlclose(first);  // the last client: the monitor ends
+    std::filesystem::remove_all(runtime);
+}
+BENCHMARK(BM_ClientAttachDetach)->Unit(benchmark::kMicrosecond)->Iterations(200);
+
+}  // namespace
+
+BENCHMARK_MAIN();
