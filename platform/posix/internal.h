@@ -45,6 +45,9 @@ SharedObject* SharedOpen(const char* kind, const char* name, size_t size, bool c
 void SharedAddRef(SharedObject* object);
 void SharedRelease(SharedObject* object);
 void* SharedUser(SharedObject* object);
+// At process exit: this process stops holding the object (it is unlinked when
+// nobody else holds it), but the memory stays mapped for threads still running.
+void SharedLetGoAtExit(SharedObject* object);
 size_t SharedSize(SharedObject* object);
 int SharedFd(SharedObject* object);
 // The full path of the object in /dev/shm-style naming, for tests.
@@ -54,6 +57,10 @@ bool SharedExists(const char* kind, const char* name);
 // Returns true when the previous owner died holding it.
 bool RobustLock(pthread_mutex_t* mutex);
 void RobustInit(pthread_mutex_t* mutex, bool recursive);
+
+// Keeps the module holding this code loaded until the process ends: threads
+// of ours (message receiver, child reapers) run its code to the end.
+void PinModule();
 
 // ---- Waits ----------------------------------------------------------------------------
 

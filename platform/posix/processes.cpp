@@ -140,6 +140,17 @@ uint64_t ProcessStartTime(pid_t pid) {
     return start ? start : 1;
 }
 
+void PinModule() {
+    static std::atomic<bool> pinned{false};
+    if (pinned.exchange(true)) return;
+    Dl_info info;
+    if (dladdr((void*)&PinModule, &info) && info.dli_fname) {
+        // The main program has no file name to open again; it is never unloaded.
+        void* self = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+        (void)self;  // pinned: never closed
+    }
+}
+
 bool ProcessAlive(pid_t pid, uint64_t start) {
     if (pid <= 0) return false;
     if (kill(pid, 0) != 0 && errno != EPERM) return false;
@@ -240,6 +251,7 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     pthread_attr_init(&tattr);
     pthread_attr_setdetachstate(&tattr, PTHREAD_CREATE_DETACHED);
     pthread_attr_setstacksize(&tattr, 65536);
+    PinModule();
     pthread_t reaper;
     if (pthread_create(&reaper, &tattr, Reap, p) != 0) {
         // No reaper thread: reap synchronously after stopping the child.

@@ -297,6 +297,17 @@ void SharedRelease(SharedObject* object) {
     delete object;
 }
 
+void SharedLetGoAtExit(SharedObject* object) {
+    SharedHeader* h = object->header;
+    RobustLock(&h->lock);
+    RemoveSelfLocked(h);
+    if (PruneLocked(h) == 0 && !h->dead) {
+        h->dead = 1;
+        shm_unlink(object->path);
+    }
+    pthread_mutex_unlock(&h->lock);
+}
+
 void* SharedUser(SharedObject* object) {
     return (char*)object->header + kSharedHeaderSize;
 }

@@ -69,6 +69,15 @@ bool LiveLocked(WindowRecord& rec) {
     return false;
 }
 
+// At exit the process stops holding the registry, so the last process to end
+// removes it instead of leaving it to the next one. Its windows are gone with
+// it; threads still running keep the memory mapped.
+__attribute__((destructor)) void LetGoOfRegistry() {
+    pthread_mutex_lock(&g_openLock);
+    if (g_registryObject && g_registryPid == getpid()) SharedLetGoAtExit(g_registryObject);
+    pthread_mutex_unlock(&g_openLock);
+}
+
 }  // namespace
 
 uint32_t RegistryAdd(uint32_t tid, uint32_t flags) {

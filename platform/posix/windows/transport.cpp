@@ -121,6 +121,7 @@ bool TransportStart() {
             pthread_attr_t attr;
             pthread_attr_init(&attr);
             pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+            PinModule();
             pthread_t thread;
             ok = pthread_create(&thread, &attr, ReceiverThread, (void*)(intptr_t)fd) == 0;
             pthread_attr_destroy(&attr);
