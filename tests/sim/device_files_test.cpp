@@ -1,6 +1,8 @@
 // The POSIX device layer (SetupDi* enumeration, CreateFileA, DeviceIoControl)
 // against the simulator and against servers that are not camera servers.
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stddef.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -246,6 +248,35 @@ TEST_F(SimTest, UnplugDuringABlockedStreamReadFailsIt) {
     reader.join();
     EXPECT_FALSE(read.ok);
     EXPECT_EQ(read.error, ERROR_DEVICE_NOT_CONNECTED);
+    plat::CloseHandle(h);
+}
+
+void OnSignal(int) {}
+
+TEST_F(SimTest, SignalsDuringAWaitDoNotFailTheRequest) {
+    int cam = PlugCamera(sim::Model::LongLayout, "A", "a.sock");
+    sim::SetFramesPerSecond(server_, cam, 10);
+    struct sigaction sa, old;
+    memset(&sa, 0, sizeof(sa));
+    sa.sa_handler = OnSignal;  // no SA_RESTART: waits see EINTR
+    sigaction(SIGUSR1, &sa, &old);
+    HANDLE h = Open(cam);
+    ASSERT_TRUE(Ioctl(h, kStartStream, SetupBlock(32, 20, 1, 3, 2), 0).ok);
+    std::atomic<bool> done{false};
+    Result read;
+    std::thread reader([&] {
+        read = Ioctl(h, kReadStream, {}, 32 * 20 * 3);
+        done = true;
+    });
+    pthread_t id = reader.native_handle();
+    while (!done) {  // the transfer takes 300 ms; interrupt the wait all along
+        pthread_kill(id, SIGUSR1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    reader.join();
+    sigaction(SIGUSR1, &old, nullptr);
+    EXPECT_TRUE(read.ok);
+    EXPECT_EQ(read.returned, 32u * 20 * 3);
     plat::CloseHandle(h);
 }
 
