@@ -182,7 +182,7 @@ DWORD WINAPI GetCurrentProcessId(void) {
 }
 
 BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
-                           LPSECURITY_ATTRIBUTES, BOOL, DWORD dwCreationFlags, LPVOID,
+                           LPSECURITY_ATTRIBUTES, BOOL, DWORD dwCreationFlags, LPVOID lpEnvironment,
                            LPCSTR lpCurrentDirectory, LPSTARTUPINFOA,
                            LPPROCESS_INFORMATION lpProcessInformation) {
     const char* line = lpCommandLine ? lpCommandLine : lpApplicationName;
@@ -220,8 +220,19 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
     pid_t pid = 0;
-    int rc = strchr(program, '/') ? posix_spawn(&pid, program, &actions, &attr, argv, environ)
-                                  : posix_spawnp(&pid, program, &actions, &attr, argv, environ);
+    // An environment block is "NAME=value\0" strings ending with an empty one.
+    constexpr int kMaxEnv = 512;
+    char* envp[kMaxEnv];
+    char** env = environ;
+    if (lpEnvironment) {
+        int n = 0;
+        for (char* e = (char*)lpEnvironment; *e && n + 1 < kMaxEnv; e += strlen(e) + 1)
+            envp[n++] = e;
+        envp[n] = nullptr;
+        env = envp;
+    }
+    int rc = strchr(program, '/') ? posix_spawn(&pid, program, &actions, &attr, argv, env)
+                                  : posix_spawnp(&pid, program, &actions, &attr, argv, env);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) {

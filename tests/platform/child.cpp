@@ -8,6 +8,8 @@
 
 #include <atomic>
 
+extern char** environ;
+
 namespace platform_test {
 namespace {
 
@@ -61,16 +63,29 @@ std::string UniqueName(const char* what) {
            std::to_string(serial.fetch_add(1));
 }
 
-Child::Child(const std::vector<std::string>& args) {
+Child::Child(const std::vector<std::string>& args, const std::vector<std::string>& env) {
     char self[4096];
     DWORD n = plat::GetModuleFileNameA(nullptr, self, sizeof self);
     if (n == 0 || n >= sizeof self) return;
     std::string line = std::string("\"") + self + "\" --child";
     for (const std::string& a : args) line += " \"" + a + "\"";
+    // The environment block: ours, then the extra entries (setenv would race
+    // with the threads of this process that read the environment).
+    std::string block;
+    for (char** e = environ; *e; ++e) {
+        bool replaced = false;
+        for (const std::string& extra : env) {
+            std::string name = extra.substr(0, extra.find('=') + 1);
+            replaced = replaced || strncmp(*e, name.c_str(), name.size()) == 0;
+        }
+        if (!replaced) block.append(*e).push_back('\0');
+    }
+    for (const std::string& e : env) block.append(e).push_back('\0');
+    block.push_back('\0');
     STARTUPINFOA si{};
     si.cb = sizeof si;
-    if (!plat::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                              &info))
+    if (!plat::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, &block[0], nullptr,
+                              &si, &info))
         info = PROCESS_INFORMATION{};
 }
 

@@ -13,7 +13,8 @@ namespace platform_test {
 // A child process running one role; terminated and reaped when it goes out
 // of scope, so a failing test leaves no process behind.
 struct Child {
-    explicit Child(const std::vector<std::string>& args);
+    // env: extra "NAME=value" entries added to this process's environment.
+    explicit Child(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;

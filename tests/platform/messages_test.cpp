@@ -46,7 +46,8 @@ bool RegisterServerClass() {
 
 HWND NewServerWindow() {
     if (!RegisterServerClass()) return nullptr;
-    return plat::CreateWindowExA(0, "PlatformTestServer", "server", 0, 0, 0, 10, 10, nullptr,
+    // Message-only: no device-change broadcast can slip into a test's messages.
+    return plat::CreateWindowExA(0, "PlatformTestServer", "server", 0, 0, 0, 10, 10, HWND_MESSAGE,
                                  nullptr, nullptr, nullptr);
 }
 

@@ -18,10 +18,10 @@ namespace {
 // Starts a command line; the handles are closed (and the process killed)
 // when the test ends, whatever happens.
 struct Started {
-    explicit Started(std::string line, DWORD flags = 0) {
+    explicit Started(std::string line, DWORD flags = 0, char* environment = nullptr) {
         STARTUPINFOA si{};
         si.cb = sizeof si;
-        ok = plat::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, flags, nullptr,
+        ok = plat::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, flags, environment,
                                   nullptr, &si, &pi);
     }
     ~Started() {
@@ -73,6 +73,14 @@ TEST(Process, ExitCodeIsStillActiveWhileRunningAndTheChildIsReaped) {
     for (int i = 0; i < 200 && ProcEntryExists(q.pi.dwProcessId); ++i) usleep(10000);
     EXPECT_FALSE(ProcEntryExists(q.pi.dwProcessId));
     EXPECT_EQ(plat::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, q.pi.dwProcessId), nullptr);
+}
+
+TEST(Process, EnvironmentBlockReplacesTheEnvironment) {
+    char block[] = "FOO=bar baz\0ONE=1\0";  // the literal adds the final empty string
+    Started p("/bin/sh -c \"[ \\\"$FOO\\\" = 'bar baz' ] && [ $ONE = 1 ] && [ -z \\\"$HOME\\\" ]\"",
+              0, block);
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.ExitCode(), 0u);
 }
 
 TEST(Process, MissingProgramFails) {
