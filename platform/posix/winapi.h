@@ -6,19 +6,23 @@
 // libtavcam.so; the rest is declared here and stays inside the library.
 //
 // Where each group lives:
-//   handle_table.*  one process-wide table of handles (small integers)
-//   errors.cpp      the per-thread last-error value
-//   mapping.cpp     CreateFileMappingA / MapViewOfFile (shm_open)
-//   events.cpp      events (unnamed: process-local; named: a shared mapping
-//                   holding a process-shared mutex and condition variable),
-//                   named mutexes, WaitForSingleObject
-//   threads.cpp     CreateThread and its waits
-//   processes.cpp   CreateProcessA (posix_spawn), OpenProcess, exit codes
-//   memory.cpp      LocalAlloc / LocalFree, IsBadReadPtr / IsBadWritePtr
-//   windows/*.cpp   window classes, windows, message queues, timers, the
-//                   cross-process message transport, WM_DEVICECHANGE
-//   devices/*.cpp   SetupDi* enumeration and device files over the camera
-//                   socket protocol
+//   handle_table.*     one process-wide table of handles (small integers)
+//   errors.cpp         the per-thread last-error value
+//   shared_object.cpp  named objects: shared memory with a list of holders,
+//                      gone with the last holder (internal.h)
+//   mapping.cpp        CreateFileMappingA / MapViewOfFile
+//   futex.cpp          futex waits, Sleep, GetTickCount
+//   events.cpp         events (unnamed: process-local; named: in a named
+//                      object) and WaitForSingleObject
+//   mutex.cpp          named mutexes (robust: released when the owner dies)
+//   threads.cpp        CreateThread and its waits
+//   processes.cpp      CreateProcessA (posix_spawn), OpenProcess, exit codes
+//   memory.cpp         LocalAlloc / LocalFree, IsBadReadPtr / IsBadWritePtr
+//   windows/*.cpp      window classes, windows, message queues, timers, the
+//                      cross-process message transport, WM_DEVICECHANGE
+//                      (windows/windows_internal.h tells which file holds what)
+//   devices/*.cpp      SetupDi* enumeration and device files over the camera
+//                      socket protocol
 #pragma once
 
 #include <stddef.h>
