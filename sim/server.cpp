@@ -315,6 +315,15 @@ void PlugBack(Server* server, int camera) {
     Camera* cam = Find(server, camera);
     if (!cam) return;
     {
+        // Another camera plugged meanwhile under the same socket name keeps it.
+        std::lock_guard<std::mutex> guard(server->camerasMu);
+        for (auto& other : server->cameras) {
+            if (other.get() == cam) continue;
+            std::lock_guard<std::mutex> g(other->mu);
+            if (other->plugged && other->path == cam->path) return;
+        }
+    }
+    {
         std::lock_guard<std::mutex> guard(cam->mu);
         if (cam->plugged) return;
         ResetController(cam);  // powered up afresh; the flash keeps its pages
