@@ -11,6 +11,10 @@
 // delivered as 8-bit monochrome instead of colour), fixed (a fixed format
 // instead of a partial one), fps=N, frameinfo, busy=N (the busy status),
 // socket=FILE (default camK.sock for the K-th camera, from 0).
+//
+// SIGUSR1 unplugs every camera (their sockets go away and their connections
+// break), SIGUSR2 plugs them back with their flash as it was: hot-plug for
+// tests that run the simulator as a process.
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -172,12 +176,14 @@ int main(int argc, char** argv) {
 
     // The signals are taken synchronously below; block them before any
     // server thread starts, so every thread inherits the mask.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGHUP);
+    sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     sim::Server* server = sim::Start(dir, state);
@@ -196,8 +202,20 @@ int main(int argc, char** argv) {
                sim::ProfileModel(p));
     }
     fflush(stdout);
-    int sig = 0;
-    sigwait(&stopSignals, &sig);
+    for (;;) {
+        int sig = 0;
+        if (sigwait(&signals, &sig) != 0) continue;
+        if (sig == SIGUSR1 || sig == SIGUSR2) {
+            for (int n = 0; n < (int)cameras.size(); ++n) {
+                if (sig == SIGUSR1)
+                    sim::Unplug(server, n);
+                else
+                    sim::PlugBack(server, n);
+            }
+            continue;
+        }
+        break;
+    }
     sim::Stop(server);  // removes the sockets
     return 0;
 }

@@ -162,6 +162,19 @@ TEST_F(StateFileTest, TheProgramServesItsCamerasUntilTerminated) {
     WriteSequence(h, 1, Pattern(60, 7), true);
     plat::CloseHandle(h);
 
+    // Hot-plug by signal: unplugged, the camera is gone; plugged back, it opens again.
+    kill(pid, SIGUSR1);
+    for (int i = 0; i < 2000 && access(cam1.c_str(), F_OK) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_NE(access(cam1.c_str(), F_OK), 0);
+    kill(pid, SIGUSR2);
+    for (int i = 0; i < 2000 && access(cam1.c_str(), F_OK) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    h = plat::CreateFileA(cam1.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                          nullptr);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    plat::CloseHandle(h);
+
     kill(pid, SIGTERM);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
