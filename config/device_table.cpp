@@ -96,6 +96,16 @@ const uint8_t* PresetBytes(const DeviceSlot& slot, Copy copy, int preset) {
     return reinterpret_cast<const uint8_t*>(&d.Preset[p]);
 }
 
+uint8_t* PresetBytes(DeviceSlot& slot, Copy copy, int preset) {
+    int p = preset & (kPresetCount - 1);
+    if (IsShortLayout(slot)) {
+        SaveDataShort& d = copy == Copy::Working ? slot.WorkShort : slot.FlashShort;
+        return reinterpret_cast<uint8_t*>(&d.Preset[p]);
+    }
+    SaveDataLong& d = copy == Copy::Working ? slot.WorkLong : slot.FlashLong;
+    return reinterpret_cast<uint8_t*>(&d.Preset[p]);
+}
+
 FieldPlace PlaceOf(bool shortLayout, Field field) {
     return (shortLayout ? kShortPlaces : kLongPlaces)[(int)field];
 }
@@ -117,7 +127,7 @@ uint32_t GetPresetField(const DeviceSlot& slot, Copy copy, int preset, Field fie
 void SetPresetField(DeviceSlot& slot, Copy copy, int preset, Field field, uint32_t value) {
     if (!LayoutHasField(IsShortLayout(slot), field)) return;
     FieldPlace place = PlaceOf(IsShortLayout(slot), field);
-    uint8_t* at = const_cast<uint8_t*>(PresetBytes(slot, copy, preset)) + place.offset;
+    uint8_t* at = PresetBytes(slot, copy, preset) + place.offset;
     at[0] = (uint8_t)value;
     if (place.size == 2) at[1] = (uint8_t)(value >> 8);
 }

@@ -18,8 +18,8 @@
 namespace tav {
 
 // State of live video and of both captures on one device. All zero at load.
-// A live-video start fills it before it creates the reader thread; the reader
-// then only reads it, except bStopped.
+// A live-video start fills it before it creates the reader thread; while the
+// reader runs it reads the record and is the only writer of bStopped.
 //
 // bStopped is the claim on the camera: 1 = idle, 0 = a reader or a capture
 // runs. Claim it with ClaimCamera (an atomic test-and-set) and release it with
@@ -173,8 +173,13 @@ inline void SetSatCoefficient(tav::ReadParameters& rp, uint32_t value) {
 inline uint32_t SatCoefficientOf(const tav::ReadParameters& rp) {
     return __atomic_load_n(&rp.nSatCoefficient, __ATOMIC_RELAXED);
 }
+// hThread tells USBInitDevice whether a reader exists; record and clear it
+// with these.
 inline HANDLE ReaderThreadOf(const tav::ReadParameters& rp) {
     return __atomic_load_n(&rp.hThread, __ATOMIC_ACQUIRE);
+}
+inline void SetReaderThread(tav::ReadParameters& rp, HANDLE thread) {
+    __atomic_store_n(&rp.hThread, thread, __ATOMIC_RELEASE);
 }
 
 // ---- The shared per-camera flag bChanged ------------------------------------------------
