@@ -45,9 +45,10 @@ SharedObject* SharedOpen(const char* kind, const char* name, size_t size, bool c
 void SharedAddRef(SharedObject* object);
 void SharedRelease(SharedObject* object);
 void* SharedUser(SharedObject* object);
-// At process exit: this process stops holding the object (it is unlinked when
-// nobody else holds it), but the memory stays mapped for threads still running.
-void SharedLetGoAtExit(SharedObject* object);
+// At process exit this process stops holding every object (each is unlinked
+// when nobody else holds it); the memory stays mapped for threads still
+// running. True once that has happened.
+bool SharedExiting();
 size_t SharedSize(SharedObject* object);
 int SharedFd(SharedObject* object);
 // The full path of the object in /dev/shm-style naming, for tests.

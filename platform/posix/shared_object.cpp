@@ -42,6 +42,7 @@ static_assert(sizeof(SharedHeader) <= kSharedHeaderSize, "header fits its page")
 
 struct SharedObject {
     std::atomic<int> refs;
+    bool letGo;  // this process stopped holding it at exit
     int fd;
     char path[256];
     SharedHeader* header;
@@ -49,6 +50,24 @@ struct SharedObject {
 };
 
 namespace {
+
+// Every object this process holds, so that exit can let go of them all, as
+// Windows closes a process's handles when it ends.
+constexpr int kLiveObjects = 4096;
+pthread_mutex_t g_liveLock = PTHREAD_MUTEX_INITIALIZER;
+SharedObject* g_live[kLiveObjects];
+bool g_exiting = false;
+
+void Track(SharedObject* o, bool add) {
+    pthread_mutex_lock(&g_liveLock);
+    for (SharedObject*& slot : g_live) {
+        if (add ? slot == nullptr : slot == o) {
+            slot = add ? o : nullptr;
+            break;
+        }
+    }
+    pthread_mutex_unlock(&g_liveLock);
+}
 
 void MakePath(const char* kind, const char* name, char* out, size_t size) {
     // The namespace keeps each user's (and each test run's) objects apart.
@@ -124,10 +143,12 @@ SharedObject* Wrap(int fd, const char* path, SharedHeader* header, size_t userSi
     SharedObject* o = new (std::nothrow) SharedObject;
     if (!o) return nullptr;
     o->refs.store(1);
+    o->letGo = false;
     o->fd = fd;
     snprintf(o->path, sizeof o->path, "%s", path);
     o->header = header;
     o->userSize = userSize;
+    Track(o, true);
     return o;
 }
 
@@ -284,20 +305,28 @@ void SharedAddRef(SharedObject* object) {
 
 void SharedRelease(SharedObject* object) {
     if (object->refs.fetch_sub(1) != 1) return;
+    Track(object, false);
     SharedHeader* h = object->header;
-    RobustLock(&h->lock);
-    RemoveSelfLocked(h);
-    if (PruneLocked(h) == 0 && !h->dead) {
-        h->dead = 1;
-        shm_unlink(object->path);
+    pthread_mutex_lock(&g_liveLock);
+    bool holding = !object->letGo;
+    pthread_mutex_unlock(&g_liveLock);
+    if (holding) {
+        RobustLock(&h->lock);
+        RemoveSelfLocked(h);
+        if (PruneLocked(h) == 0 && !h->dead) {
+            h->dead = 1;
+            shm_unlink(object->path);
+        }
+        pthread_mutex_unlock(&h->lock);
     }
-    pthread_mutex_unlock(&h->lock);
     munmap(h, kSharedHeaderSize + object->userSize);
     close(object->fd);
     delete object;
 }
 
-void SharedLetGoAtExit(SharedObject* object) {
+namespace {
+
+void LetGo(SharedObject* object) {
     SharedHeader* h = object->header;
     RobustLock(&h->lock);
     RemoveSelfLocked(h);
@@ -306,6 +335,31 @@ void SharedLetGoAtExit(SharedObject* object) {
         shm_unlink(object->path);
     }
     pthread_mutex_unlock(&h->lock);
+}
+
+// At exit the process stops holding its named objects, as Windows closes the
+// handles of a process that ends: the last process to end removes them. The
+// memory stays mapped, since other threads may still run for a moment; a
+// handle closed after this only unmaps.
+__attribute__((destructor)) void LetGoOfAllAtExit() {
+    pthread_mutex_lock(&g_liveLock);
+    g_exiting = true;
+    for (SharedObject* o : g_live) {
+        if (o && !o->letGo) {
+            LetGo(o);
+            o->letGo = true;
+        }
+    }
+    pthread_mutex_unlock(&g_liveLock);
+}
+
+}  // namespace
+
+bool SharedExiting() {
+    pthread_mutex_lock(&g_liveLock);
+    bool exiting = g_exiting;
+    pthread_mutex_unlock(&g_liveLock);
+    return exiting;
 }
 
 void* SharedUser(SharedObject* object) {

@@ -3,6 +3,13 @@
 // A window handle is (generation << 10 | slot): 32 bits, positive, and not
 // reused soon after its window is gone. Windows of a process that died are
 // dropped when someone looks them up or needs their slot.
+//
+// Who holds the registry (named objects go with their last holder): a
+// process that has created a window holds it until the process ends; a
+// process without windows (a client sending to the monitor) opens it for one
+// look-up and lets go at once. At exit a holder lets go (shared_object.cpp),
+// so the last process to end removes the registry instead of leaving it
+// behind; threads still running then keep using the mapped memory.
 #include <unistd.h>
 
 #include <new>
@@ -12,7 +19,7 @@
 
 namespace plat::posix::win {
 
-// The registry object, held until the process ends.
+// The registry held by a process with windows (reachable for leak checkers).
 SharedObject* g_registryObject = nullptr;
 
 namespace {
@@ -28,8 +35,7 @@ struct Registry {
 };
 
 pthread_mutex_t g_openLock = PTHREAD_MUTEX_INITIALIZER;
-Registry* g_registry = nullptr;
-pid_t g_registryPid = 0;
+pid_t g_registryPid = 0;  // the process that holds g_registryObject (not a forked copy)
 
 void Init(void* user, void*) {
     Registry* r = new (user) Registry{};
@@ -37,19 +43,35 @@ void Init(void* user, void*) {
     r->generation = 1;
 }
 
-// The registry, opened once per process and held until it ends.
-Registry* Open() {
-    pthread_mutex_lock(&g_openLock);
-    if (!g_registry || g_registryPid != getpid()) {
-        g_registryObject =
-            SharedOpen("windows", "registry", sizeof(Registry), true, Init, nullptr, nullptr);
-        g_registry = g_registryObject ? (Registry*)SharedUser(g_registryObject) : nullptr;
-        g_registryPid = getpid();
-    }
-    Registry* r = g_registry;
-    pthread_mutex_unlock(&g_openLock);
-    return r;
+SharedObject* OpenObject() {
+    return SharedOpen("windows", "registry", sizeof(Registry), true, Init, nullptr, nullptr);
 }
+
+// One use of the registry: the held one, or one opened for this use.
+struct Use {
+    explicit Use(bool hold) {
+        pthread_mutex_lock(&g_openLock);
+        bool held = g_registryObject && g_registryPid == getpid();
+        if (!held && hold && !SharedExiting()) {
+            g_registryObject = OpenObject();
+            g_registryPid = getpid();
+            held = g_registryObject != nullptr;
+        }
+        object = held ? g_registryObject : nullptr;
+        pthread_mutex_unlock(&g_openLock);
+        if (!object) {
+            object = OpenObject();
+            temporary = object != nullptr;
+        }
+        registry = object ? (Registry*)SharedUser(object) : nullptr;
+    }
+    ~Use() {
+        if (temporary) SharedRelease(object);
+    }
+    SharedObject* object = nullptr;
+    Registry* registry = nullptr;
+    bool temporary = false;
+};
 
 uint64_t SelfStart() {
     static std::atomic<uint64_t> start{0};
@@ -69,19 +91,11 @@ bool LiveLocked(WindowRecord& rec) {
     return false;
 }
 
-// At exit the process stops holding the registry, so the last process to end
-// removes it instead of leaving it to the next one. Its windows are gone with
-// it; threads still running keep the memory mapped.
-__attribute__((destructor)) void LetGoOfRegistry() {
-    pthread_mutex_lock(&g_openLock);
-    if (g_registryObject && g_registryPid == getpid()) SharedLetGoAtExit(g_registryObject);
-    pthread_mutex_unlock(&g_openLock);
-}
-
 }  // namespace
 
 uint32_t RegistryAdd(uint32_t tid, uint32_t flags) {
-    Registry* r = Open();
+    Use use(true);
+    Registry* r = use.registry;
     if (!r) return 0;
     uint32_t hwnd = 0;
     RobustLock(&r->lock);
@@ -98,7 +112,8 @@ uint32_t RegistryAdd(uint32_t tid, uint32_t flags) {
 }
 
 void RegistryRemove(uint32_t hwnd) {
-    Registry* r = Open();
+    Use use(false);
+    Registry* r = use.registry;
     if (!r) return;
     RobustLock(&r->lock);
     WindowRecord& rec = r->slots[hwnd & (kSlots - 1)];
@@ -108,7 +123,8 @@ void RegistryRemove(uint32_t hwnd) {
 
 bool RegistryFind(uint32_t hwnd, WindowRecord* out) {
     if (hwnd == 0) return false;
-    Registry* r = Open();
+    Use use(false);
+    Registry* r = use.registry;
     if (!r) return false;
     RobustLock(&r->lock);
     WindowRecord& rec = r->slots[hwnd & (kSlots - 1)];
