@@ -23,6 +23,12 @@
 // - A fifth process is refused: on Windows its load fails; on POSIX, where a
 //   library can't refuse to load, it stays loaded but inert. It keeps no view
 //   of the block.
+// - A monitor process joins only the block whose creator started it (its
+//   process id is the one in piMonitor). A monitor that comes up after its
+//   client already left finds no block, or another client's new block with
+//   a monitor of its own; it then stays inert, its DLL_Thread returns at
+//   once and the process ends. Without this it would create a block and
+//   start a monitor of its own, and the two would keep each other alive.
 // - Stale process ids in the slots: the monitor's liveness check counts a
 //   slot only when its process still runs (a zombie counts as ended), so the
 //   id of a process that died without detaching keeps nothing alive.
@@ -123,6 +129,12 @@ void CloseSharedHandles(SharedData* d) {
     }
 }
 
+// True in a process started as the monitor: the system's DLL host running
+// our monitor entry.
+bool StartedAsMonitor() {
+    return plat::OwnCommandLine().find(",DLL_Thread") != std::string::npos;
+}
+
 }  // namespace
 
 SharedData* Shared() {
@@ -173,6 +185,12 @@ bool ProcessAttach(HMODULE module) {
     g_sharedMap = map;
     g_shared = d;
 
+    if (StartedAsMonitor() && (!existed || SharedLoad(d->piMonitor[2]) != g_processId)) {
+        Trace("DLL_PROCESS_ATTACH : not the monitor of this block \r\n");
+        ReleaseView();
+        g_state = State::NoSharedState;
+        return true;
+    }
     if (!existed) {
         g_createdBlock = true;
         InitialiseBlock(d);

@@ -28,6 +28,8 @@
 
 #include <stdint.h>
 
+#include <string>
+
 namespace plat {
 
 using ::CloseHandle;
@@ -93,14 +95,28 @@ typedef void (*SleepHook)(DWORD ms, void* context);
 void SetVirtualClock(SleepHook onSleep, void* context);
 bool VirtualClockActive();
 
+// ---- The process's own command line ----------------------------------------------
+
+// The command line this process was started with, arguments separated by
+// spaces (on Windows: GetCommandLineA).
+std::string OwnCommandLine();
+
 // ---- Handles kept in 32-bit fields ------------------------------------------------
 
 // Kernel handles and window handles are 32-bit values on every system (Windows
 // guarantees it so that 32- and 64-bit processes can share them), so the
 // shared block stores them in 32-bit fields; they widen sign-extended.
-inline uint32_t HandleToField(HANDLE h) { return (uint32_t)(uintptr_t)h; }
-inline HANDLE FieldToHandle(uint32_t v) { return (HANDLE)(intptr_t)(int32_t)v; }
-inline uint32_t WindowToField(HWND h) { return (uint32_t)(uintptr_t)h; }
-inline HWND FieldToWindow(uint32_t v) { return (HWND)(intptr_t)(int32_t)v; }
+inline uint32_t HandleToField(HANDLE h) {
+    return (uint32_t)(uintptr_t)h;
+}
+inline HANDLE FieldToHandle(uint32_t v) {
+    return (HANDLE)(intptr_t)(int32_t)v;
+}
+inline uint32_t WindowToField(HWND h) {
+    return (uint32_t)(uintptr_t)h;
+}
+inline HWND FieldToWindow(uint32_t v) {
+    return (HWND)(intptr_t)(int32_t)v;
+}
 
 }  // namespace plat

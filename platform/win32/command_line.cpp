@@ -1,0 +1,10 @@
+#include "platform/platform.h"
+
+namespace plat {
+
+std::string OwnCommandLine() {
+    const char* line = ::GetCommandLineA();
+    return line ? line : "";
+}
+
+}  // namespace plat
