@@ -1,5 +1,6 @@
 #include "client_process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -19,7 +20,7 @@ extern char** environ;
 
 namespace process_tests {
 
-bool StartClient(const std::string& runtimeDir, Client* client) {
+bool StartClient(const std::string& runtimeDir, Client* client, const char* argument) {
     int toChild[2], fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0) return false;
     if (pipe2(fromChild, O_CLOEXEC) != 0) return false;
@@ -38,7 +39,8 @@ bool StartClient(const std::string& runtimeDir, Client* client) {
     envp.push_back(nullptr);
 
     std::string program = testing_support::BinDir() + "/tavcam-test-client";
-    char* argv[] = {&program[0], nullptr};
+    std::string extra = argument ? argument : "";
+    char* argv[] = {&program[0], argument ? &extra[0] : nullptr, nullptr};
     pid_t pid = -1;
     int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -116,6 +118,26 @@ std::map<std::string, std::string> Fields(const std::string& stateLine) {
         pos = end + 1;
     }
     return fields;
+}
+
+std::vector<int> ProcessesOfRun(const std::string& runtimeDir) {
+    std::vector<int> found;
+    const std::string wanted = "TAVCAM_RUNTIME_DIR=" + runtimeDir;
+    DIR* proc = opendir("/proc");
+    if (!proc) return found;
+    while (dirent* e = readdir(proc)) {
+        int pid = atoi(e->d_name);
+        if (pid <= 0 || !ProcessRuns(pid)) continue;
+        std::ifstream env("/proc/" + std::string(e->d_name) + "/environ", std::ios::binary);
+        std::string entry;
+        while (std::getline(env, entry, '\0'))
+            if (entry == wanted) {
+                found.push_back(pid);
+                break;
+            }
+    }
+    closedir(proc);
+    return found;
 }
 
 bool ProcessRuns(pid_t pid) {

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace process_tests {
 
@@ -17,7 +18,7 @@ struct Client {
 };
 
 // Starts a client with TAVCAM_RUNTIME_DIR=runtimeDir; false when it can't start.
-bool StartClient(const std::string& runtimeDir, Client* client);
+bool StartClient(const std::string& runtimeDir, Client* client, const char* argument = nullptr);
 // Sends one command and returns the one-line answer ("" after 10 s or when
 // the client is gone).
 std::string Ask(Client& client, const std::string& command);
@@ -28,6 +29,9 @@ void Kill(Client& client);
 
 // "key=value" fields of a state line.
 std::map<std::string, std::string> Fields(const std::string& stateLine);
+
+// Running processes whose environment holds TAVCAM_RUNTIME_DIR=runtimeDir.
+std::vector<int> ProcessesOfRun(const std::string& runtimeDir);
 
 // True when the process with this id runs (a zombie counts as ended).
 bool ProcessRuns(pid_t pid);

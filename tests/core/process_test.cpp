@@ -44,11 +44,16 @@ class LibraryProcesses : public ::testing::Test {
         for (pid_t m : monitors)
             if (ProcessRuns(m)) kill(m, SIGKILL);
         for (pid_t m : monitors) WaitFor([&] { return !ProcessRuns(m); }, 2000);
+        // Every process of the run has ended: clients, monitors, and any
+        // monitor a monitor might have started.
+        EXPECT_TRUE(WaitFor([&] { return ProcessesOfRun(runtime.path).empty(); }, 3000))
+            << ::testing::PrintToString(ProcessesOfRun(runtime.path));
+        for (int pid : ProcessesOfRun(runtime.path)) kill(pid, SIGKILL);
     }
 
-    Client& Start() {
+    Client& Start(const char* argument = nullptr) {
         clients.emplace_back();
-        EXPECT_TRUE(StartClient(runtime.path, &clients.back()));
+        EXPECT_TRUE(StartClient(runtime.path, &clients.back(), argument));
         return clients.back();
     }
 
@@ -151,6 +156,19 @@ TEST_F(LibraryProcesses, KilledClientIsNoticedByTheMonitorTimer) {
     ASSERT_TRUE(WaitForCount(b, "2"));
     EXPECT_EQ(State(b)["quit"], "0");
     EXPECT_NE(MonitorOf(b), monitor);
+}
+
+TEST_F(LibraryProcesses, ClientLeavingBeforeItsMonitorAttachedLeavesNoMonitor) {
+    // The monitor comes up after its client has gone: it must not create a
+    // block (and a monitor of its own) but end by itself.
+    for (int round = 0; round < 5; ++round) {
+        Client& a = Start("--exit-at-once");
+        ASSERT_TRUE(Exit(a));
+    }
+    EXPECT_TRUE(WaitFor([&] { return ProcessesOfRun(runtime.path).empty(); }, 5000))
+        << ::testing::PrintToString(ProcessesOfRun(runtime.path));
+    EXPECT_TRUE(WaitFor([&] { return NamedObjectsLeft().empty(); }, 2000))
+        << ::testing::PrintToString(NamedObjectsLeft());
 }
 
 TEST_F(LibraryProcesses, MonitorKeepsOneEntryPerClientWindowInOrder) {

@@ -6,6 +6,7 @@
 //   usable              1 when the library works in this process, 0 when inert
 //   send MSG LPARAM     SendMessageA(monitor window, MSG, 0, LPARAM); the result
 //   exit                leaves main normally (the library's detach runs)
+// Started with --exit-at-once it leaves at once instead.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -39,7 +40,10 @@ void PrintState() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // --exit-at-once: leave as soon as the library has attached, before its
+    // monitor has had time to come up.
+    if (argc > 1 && !strcmp(argv[1], "--exit-at-once")) return 0;
     setvbuf(stdout, nullptr, _IOLBF, 0);
     char line[256];
     while (fgets(line, sizeof line, stdin)) {
