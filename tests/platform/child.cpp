@@ -19,8 +19,8 @@ struct Role {
 };
 const Role kRoles[] = {
     {"hold-mapping", RoleHoldMapping},   {"own-mutex", RoleOwnMutex},
-    {"set-event", RoleSetEvent},         {"window-server", RoleWindowServer},
-    {"watch-devices", RoleWatchDevices},
+    {"set-event", RoleSetEvent},         {"create-and-exit", RoleCreateAndExit},
+    {"window-server", RoleWindowServer}, {"watch-devices", RoleWatchDevices},
 };
 
 Args CommandLine() {

@@ -41,10 +41,11 @@ struct ReadySignal {
 
 // The roles, defined by the test files; each returns the child's exit code.
 typedef std::vector<std::string> Args;
-int RoleHoldMapping(const Args& args);   // NAME READY: create, write, wait to be killed
-int RoleOwnMutex(const Args& args);      // NAME READY: take the mutex, wait to be killed
-int RoleSetEvent(const Args& args);      // NAME: open the event and set it
-int RoleWindowServer(const Args& args);  // REGISTRY_EVENT READY [PEER]: window answering sends
-int RoleWatchDevices(const Args& args);  // READY GOT: window counting WM_DEVICECHANGE
+int RoleHoldMapping(const Args& args);    // NAME READY: create, write, wait to be killed
+int RoleOwnMutex(const Args& args);       // NAME READY: take the mutex, wait to be killed
+int RoleSetEvent(const Args& args);       // NAME: open the event and set it
+int RoleCreateAndExit(const Args& args);  // NAME: create a mapping and event NAME, exit()
+int RoleWindowServer(const Args& args);   // MAP READY [PEER COUNT]: window answering sends
+int RoleWatchDevices(const Args& args);   // READY GOT: window counting WM_DEVICECHANGE
 
 }  // namespace platform_test

@@ -68,10 +68,23 @@ struct DeviceDir {
     ~DeviceDir() {
         if (path.empty()) return;
         unlink((path + "/cam0.sock").c_str());
+        unlink((path + "/devices/cam1.sock").c_str());
+        rmdir((path + "/devices").c_str());
         rmdir(path.c_str());
     }
     std::string path;
 };
+
+// Binds a Unix stream socket at path, as a camera server does; -1 on failure.
+int BindSocket(const std::string& path) {
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    if (fd >= 0 && bind(fd, (sockaddr*)&addr, sizeof addr) == 0) return fd;
+    if (fd >= 0) close(fd);
+    return -1;
+}
 
 TEST(DeviceChange, TopLevelWindowsHearOfSocketsAppearingAndGoing) {
     DeviceDir dir;
@@ -93,12 +106,9 @@ TEST(DeviceChange, TopLevelWindowsHearOfSocketsAppearingAndGoing) {
     EXPECT_FALSE(got.Wait(300)) << "nothing changed yet";
 
     // A camera's socket appears.
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
     std::string path = devices + "/cam0.sock";
-    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-    ASSERT_EQ(bind(fd, (sockaddr*)&addr, sizeof addr), 0);
+    int fd = BindSocket(path);
+    ASSERT_GE(fd, 0);
     EXPECT_TRUE(got.Wait(1000));
 
     // And goes.
@@ -114,6 +124,25 @@ TEST(DeviceChange, TopLevelWindowsHearOfSocketsAppearingAndGoing) {
     DWORD code = ~0u;
     plat::GetExitCodeProcess(watcher.info.hProcess, &code);
     EXPECT_NE(code, STILL_ACTIVE);
+}
+
+TEST(DeviceChange, ADirectoryCreatedLaterIsWatchedFromThen) {
+    DeviceDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    std::string devices = dir.path + "/devices";  // not there yet
+    ReadySignal ready("ready");
+    ReadySignal got("got");
+    Child watcher({"watch-devices", ready.name, got.name}, {"TAVCAM_DEVICE_DIR=" + devices});
+    ASSERT_TRUE(watcher.started());
+    ASSERT_TRUE(ready.Wait());
+    ASSERT_EQ(mkdir(devices.c_str(), 0700), 0);
+    // The directory is looked for once a second; its appearance is a change.
+    EXPECT_TRUE(got.Wait(2000));
+    plat::ResetEvent(got.event);
+    int fd = BindSocket(devices + "/cam1.sock");
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(got.Wait(1000));
+    close(fd);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Named shared memory, events, mutexes and threads, within one process and
 // across processes.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -42,6 +43,16 @@ int RoleSetEvent(const Args& args) {
     HANDLE e = plat::OpenEventA(EVENT_ALL_ACCESS, FALSE, args.at(0).c_str());
     if (!e) return 2;
     return plat::SetEvent(e) ? 0 : 3;
+}
+
+// Creates a mapping and an event, closes neither and ends with exit(), which
+// lets go of them as Windows closes the handles of a process that ends.
+int RoleCreateAndExit(const Args& args) {
+    HANDLE map = plat::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                          args.at(0).c_str());
+    HANDLE event = plat::CreateEventA(nullptr, TRUE, FALSE, args.at(0).c_str());
+    if (!map || !event || !plat::MapViewOfFile(map, FILE_MAP_ALL_ACCESS, 0, 0, 0)) return 2;
+    exit(0);
 }
 
 }  // namespace platform_test
@@ -148,6 +159,15 @@ TEST(Mapping, AKilledLastHolderLeavesNothingTheNextCreatorSees) {
     plat::UnmapViewOfFile(v);
     plat::CloseHandle(h);
     EXPECT_FALSE(MappingExists(name));
+}
+
+TEST(Mapping, AProcessEndingWithoutClosingLetsGoOfItsObjects) {
+    std::string name = UniqueName("exit");
+    Child child({"create-and-exit", name});
+    ASSERT_TRUE(child.started());
+    EXPECT_EQ(child.Wait(5000), 0u);
+    EXPECT_FALSE(MappingExists(name));
+    EXPECT_FALSE(plat::posix::SharedExists("event", name.c_str()));
 }
 
 TEST(Mapping, TwoThreadsCreatingAtOnceShareOneInitialisedObject) {

@@ -25,7 +25,7 @@ constexpr int kMaxWindows = 256;
 constexpr uint32_t kWatched =
     IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
 
-// Used by the receiver thread only.
+// Set up by TransportStart, then used by the receiver thread only.
 int g_inotify = -1;
 int g_watch = -1;
 bool g_missed = false;  // the directory was missing at some look

@@ -74,8 +74,11 @@ void* ReceiverThread(void* arg) {
     int fd = (int)(intptr_t)arg;
     uint64_t lastTick = MonotonicMs();
     for (;;) {
+        // Wake at least once a second for the device directory's tick.
+        uint64_t sinceTick = MonotonicMs() - lastTick;
+        int timeout = sinceTick >= 1000 ? 0 : (int)(1000 - sinceTick);
         pollfd fds[2] = {{fd, POLLIN, 0}, {DeviceWatchFd(), POLLIN, 0}};
-        int n = poll(fds, fds[1].fd >= 0 ? 2 : 1, 1000);
+        int n = poll(fds, fds[1].fd >= 0 ? 2 : 1, timeout);
         if (n > 0 && (fds[0].revents & POLLIN)) {
             Packet p;
             ucred cred{};
@@ -122,6 +125,9 @@ bool TransportStart() {
             pthread_attr_init(&attr);
             pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
             PinModule();
+            // The first look at the device directory happens now, before any
+            // window of this process exists: what changes after it is news.
+            DeviceWatchFd();
             pthread_t thread;
             ok = pthread_create(&thread, &attr, ReceiverThread, (void*)(intptr_t)fd) == 0;
             pthread_attr_destroy(&attr);

@@ -108,7 +108,9 @@ bool TransportSend(uint32_t pid, const Packet& packet);
 
 // ---- device_broadcast.cpp -------------------------------------------------------------
 // The receiver thread's part: a file descriptor to poll (or -1), and the work
-// to do when it is readable or when a second passed.
+// to do when it is readable or when a second passed. The first call (the
+// first look at the directory) is made by TransportStart before the receiver
+// thread starts; after that only the receiver thread calls these.
 int DeviceWatchFd();
 void DeviceWatchReadable();
 void DeviceWatchTick();
