@@ -1,6 +1,6 @@
 // tavcam info NAME: a camera's flash records as a readable table: model,
 // formats with their geometry, units and codes, features with presence and
-// ranges, and the four presets.
+// ranges, the four presets, and what the library holds in force for it.
 //
 // The output is a list of sections, each a function of the InfoContext; a new
 // section (the scan area the library holds for the camera, the preset in
@@ -110,8 +110,30 @@ void PrintPresets(const InfoContext& c) {
     }
 }
 
+// What the library holds for the camera in this process: the device table is
+// per process, so the camera is initialised first (as any application's
+// first use does: its saved preset is applied), then the record is read back
+// with the scan area and the preset in force patched in.
+void PrintInForce(const InfoContext& c) {
+    int32_t init = USBInitDevice(c.cameraName);
+    printf("\nin force (after initialisation, result 0x%x):\n", (unsigned)init);
+    static CameraRecord held;
+    if (init != TAVCAM_INIT_OK || !USBReadDeviceParams(c.cameraName, &held)) {
+        printf("  not available\n");
+        return;
+    }
+    printf("  preset         %u\n", held.CurrentPreset);
+    printf("  format         %u\n", held.CurrentFormat);
+    if (held.CurrentFormat < 16) {
+        const FormatEntry& f = held.Formats[held.CurrentFormat];
+        printf("  scan area      left %u, top %u, width %u, height %u\n", f.Origin >> 16,
+               f.Origin & 0xFFFF, f.Width, f.Height);
+    }
+    printf("  shutter max    %u\n", held.FeatureInq[7] & 0xFFF);
+}
+
 typedef void (*Section)(const InfoContext&);
-const Section kSections[] = {PrintCamera, PrintFormats, PrintFeatures, PrintPresets};
+const Section kSections[] = {PrintCamera, PrintFormats, PrintFeatures, PrintPresets, PrintInForce};
 
 }  // namespace
 
