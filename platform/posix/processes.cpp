@@ -186,8 +186,7 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
                            LPCSTR lpCurrentDirectory, LPSTARTUPINFOA,
                            LPPROCESS_INFORMATION lpProcessInformation) {
     const char* line = lpCommandLine ? lpCommandLine : lpApplicationName;
-    if (!line || !lpProcessInformation || lpCurrentDirectory) {
-        // The library starts its programs in the caller's directory.
+    if (!line || !lpProcessInformation) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -218,6 +217,7 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     // Handles are not inherited: only the three standard streams go along,
     // so a long-lived child holds no pipe or socket of its parent open.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    if (lpCurrentDirectory) posix_spawn_file_actions_addchdir_np(&actions, lpCurrentDirectory);
 
     pid_t pid = 0;
     // An environment block is "NAME=value\0" strings ending with an empty one.

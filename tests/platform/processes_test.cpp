@@ -18,11 +18,12 @@ namespace {
 // Starts a command line; the handles are closed (and the process killed)
 // when the test ends, whatever happens.
 struct Started {
-    explicit Started(std::string line, DWORD flags = 0, char* environment = nullptr) {
+    explicit Started(std::string line, DWORD flags = 0, char* environment = nullptr,
+                     const char* directory = nullptr) {
         STARTUPINFOA si{};
         si.cb = sizeof si;
         ok = plat::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, flags, environment,
-                                  nullptr, &si, &pi);
+                                  directory, &si, &pi);
     }
     ~Started() {
         if (!ok) return;
@@ -75,12 +76,15 @@ TEST(Process, ExitCodeIsStillActiveWhileRunningAndTheChildIsReaped) {
     EXPECT_EQ(plat::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, q.pi.dwProcessId), nullptr);
 }
 
-TEST(Process, EnvironmentBlockReplacesTheEnvironment) {
+TEST(Process, EnvironmentBlockAndDirectoryAreTheChilds) {
     char block[] = "FOO=bar baz\0ONE=1\0";  // the literal adds the final empty string
     Started p("/bin/sh -c \"[ \\\"$FOO\\\" = 'bar baz' ] && [ $ONE = 1 ] && [ -z \\\"$HOME\\\" ]\"",
               0, block);
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.ExitCode(), 0u);
+    Started q("/bin/sh -c \"[ $(pwd) = /proc ]\"", 0, nullptr, "/proc");
+    ASSERT_TRUE(q.ok);
+    EXPECT_EQ(q.ExitCode(), 0u) << "started in the directory given";
 }
 
 TEST(Process, MissingProgramFails) {
