@@ -138,6 +138,9 @@ inline void RegularLine(const uint8_t* src, uint32_t w, uint32_t h, uint32_t y, 
     PixelByRules(src, w, h, w - 1, y, out + 3 * (size_t)(w - 1));
 }
 
+// Room for one output line of up to 8192 pixels on the stack.
+const size_t kLineBuffer = 3 * 8192;
+
 bool RegularSize(uint32_t w, uint32_t h) {
     return w >= 4 && w % 2 == 0 && h >= 2 && h % 2 == 0;
 }
@@ -159,8 +162,24 @@ void BayerToBGR24(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t hei
     if (width == 0 || height == 0) return;
     if (!RegularSize(width, height)) return BayerAnySize(src, dst, width, height);
     BayerRowFn row = convert_detail::ActiveBayerRow();
-    for (uint32_t y = 0; y < height; y++)
-        RegularLine(src, width, height, y, dst + (size_t)(height - 1 - y) * width * 3, row);
+    size_t lineBytes = (size_t)width * 3;
+    convert_detail::StreamCopyFn stream =
+        lineBytes * height >= convert_detail::kStreamBytes && lineBytes <= kLineBuffer
+            ? convert_detail::ActiveStreamCopy()
+            : nullptr;
+    if (!stream) {
+        for (uint32_t y = 0; y < height; y++)
+            RegularLine(src, width, height, y, dst + (height - 1 - y) * lineBytes, row);
+        return;
+    }
+    // A large picture: each line is made in a buffer that stays in the
+    // first-level cache, then written out past the caches.
+    alignas(32) uint8_t line[kLineBuffer];
+    for (uint32_t y = 0; y < height; y++) {
+        RegularLine(src, width, height, y, line, row);
+        stream(dst + (height - 1 - y) * lineBytes, line, lineBytes);
+    }
+    convert_detail::StreamFence();
 }
 
 void BayerToBGR24Table(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height,

@@ -1,6 +1,8 @@
 // Choice of the instruction-set path: examined once, forceable for tests.
 #include "acquisition/convert/convert_path.h"
 
+#include <string.h>
+
 #include <atomic>
 
 #include "acquisition/convert/kernels.h"
@@ -104,6 +106,21 @@ ShiftRowFn ActiveShiftRow() {
         default:
             return ShiftRowPortable;
     }
+}
+
+StreamCopyFn ActiveStreamCopy() {
+    switch (ActiveConvertPath()) {
+        case ConvertPath::Avx2:
+            return StreamCopyAvx2;
+        case ConvertPath::Sse2:
+            return StreamCopySse2;
+        default:
+            return nullptr;
+    }
+}
+
+void StreamCopyPortable(uint8_t* dst, const uint8_t* src, size_t n) {
+    memcpy(dst, src, n);
 }
 
 }  // namespace convert_detail

@@ -19,6 +19,14 @@ inline uint32_t FieldSourceLine(uint32_t k, uint32_t height) {
     return (k & 1) ? height - 1 - k / 2 : height - 1 - half - k / 2;
 }
 
+// Line copies of an 8-bit picture: past the caches for a large one.
+convert_detail::StreamCopyFn PictureCopy(uint32_t width, uint32_t height) {
+    convert_detail::StreamCopyFn stream = nullptr;
+    if ((uint64_t)width * height >= convert_detail::kStreamBytes)
+        stream = convert_detail::ActiveStreamCopy();
+    return stream ? stream : convert_detail::StreamCopyPortable;
+}
+
 inline uint32_t FieldLinesWritten(uint32_t height) {
     return height & ~1u;
 }
@@ -82,14 +90,18 @@ void Mono12To8LogInterlaced(const uint8_t* src, uint8_t* dst, uint32_t width, ui
 
 void MonoCopy8(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
     if (width == 0) return;
+    convert_detail::StreamCopyFn copy = PictureCopy(width, height);
     for (uint32_t y = 0; y < height; y++)
-        memcpy(dst + (size_t)(height - 1 - y) * width, src + (size_t)y * width, width);
+        copy(dst + (size_t)(height - 1 - y) * width, src + (size_t)y * width, width);
+    convert_detail::StreamFence();
 }
 
 void FieldMerge8(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
     if (width == 0) return;
+    convert_detail::StreamCopyFn copy = PictureCopy(width, height);
     for (uint32_t k = 0; k < FieldLinesWritten(height); k++)
-        memcpy(dst + (size_t)k * width, src + (size_t)FieldSourceLine(k, height) * width, width);
+        copy(dst + (size_t)k * width, src + (size_t)FieldSourceLine(k, height) * width, width);
+    convert_detail::StreamFence();
 }
 
 void QuaziColourInsert(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height,

@@ -1,4 +1,6 @@
-// The 16-bit to 8-bit shift with AVX2: thirty-two samples per step.
+// The 16-bit to 8-bit shift with AVX2, and the cache-bypassing copy.
+#include <string.h>
+
 #include "acquisition/convert/kernels.h"
 #include "acquisition/convert/simd_avx2.h"
 
@@ -19,6 +21,20 @@ void ShiftRowAvx2(const uint8_t* src, uint8_t* out, size_t n) {
     }
 #endif
     ShiftRowSse2(src + 2 * i, out + i, n - i);
+}
+
+void StreamCopyAvx2(uint8_t* dst, const uint8_t* src, size_t n) {
+#if defined(__AVX2__)
+    size_t head = (32 - ((uintptr_t)dst & 31)) & 31;
+    if (head > n) head = n;
+    memcpy(dst, src, head);
+    size_t i = head;
+    for (; i + 32 <= n; i += 32)
+        _mm256_stream_si256((__m256i*)(dst + i), _mm256_loadu_si256((const __m256i*)(src + i)));
+    memcpy(dst + i, src + i, n - i);
+#else
+    StreamCopySse2(dst, src, n);
+#endif
 }
 
 }  // namespace convert_detail

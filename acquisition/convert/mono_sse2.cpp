@@ -1,4 +1,6 @@
-// The 16-bit to 8-bit shift with SSE2: sixteen samples per step.
+// The 16-bit to 8-bit shift with SSE2, and the cache-bypassing copy.
+#include <string.h>
+
 #include "acquisition/convert/kernels.h"
 #include "acquisition/convert/simd_sse2.h"
 
@@ -18,6 +20,26 @@ void ShiftRowSse2(const uint8_t* src, uint8_t* out, size_t n) {
     }
 #endif
     ShiftRowPortable(src + 2 * i, out + i, n - i);
+}
+
+void StreamCopySse2(uint8_t* dst, const uint8_t* src, size_t n) {
+#if defined(__SSE2__)
+    size_t head = (16 - ((uintptr_t)dst & 15)) & 15;
+    if (head > n) head = n;
+    memcpy(dst, src, head);
+    size_t i = head;
+    for (; i + 16 <= n; i += 16)
+        _mm_stream_si128((__m128i*)(dst + i), _mm_loadu_si128((const __m128i*)(src + i)));
+    memcpy(dst + i, src + i, n - i);
+#else
+    StreamCopyPortable(dst, src, n);
+#endif
+}
+
+void StreamFence() {
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
 }
 
 }  // namespace convert_detail

@@ -7,6 +7,12 @@
 #include "platform/platform.h"
 
 namespace tav {
+namespace {
+
+// Room for one output line of up to 8192 pixels on the stack.
+const size_t kLineBuffer = 3 * 8192;
+
+}  // namespace
 
 void UYVYToBGR24(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
     if (width == 0 || height == 0) return;
@@ -17,8 +23,23 @@ void UYVYToBGR24(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t heig
     convert_detail::UyvyRowFn row = convert_detail::ActiveUyvyRow();
     // An odd width leaves the line's last pixel as it was: it has no V sample.
     uint32_t groups = width / 2;
-    for (uint32_t y = 0; y < height; y++)
-        row(src + (size_t)y * width * 2, dst + (size_t)(height - 1 - y) * width * 3, groups);
+    size_t lineBytes = (size_t)width * 3;
+    convert_detail::StreamCopyFn stream =
+        bytes >= convert_detail::kStreamBytes && lineBytes <= kLineBuffer && width % 2 == 0
+            ? convert_detail::ActiveStreamCopy()
+            : nullptr;
+    if (!stream) {
+        for (uint32_t y = 0; y < height; y++)
+            row(src + (size_t)y * width * 2, dst + (height - 1 - y) * lineBytes, groups);
+        return;
+    }
+    // A large picture: lines made in a cached buffer, written out past the caches.
+    alignas(32) uint8_t line[kLineBuffer];
+    for (uint32_t y = 0; y < height; y++) {
+        row(src + (size_t)y * width * 2, line, groups);
+        stream(dst + (height - 1 - y) * lineBytes, line, lineBytes);
+    }
+    convert_detail::StreamFence();
 }
 
 namespace convert_detail {
