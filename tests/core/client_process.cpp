@@ -86,12 +86,16 @@ bool Exit(Client& client) {
     for (int waited = 0; waited < 10000 && !ended; waited += 10) {
         int status;
         if (waitpid(client.pid, &status, WNOHANG) == client.pid) {
-            ended = true;
+            // A clean exit only: a sanitizer's report ends the process with
+            // another code.
+            ended = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            if (!ended) fprintf(stderr, "client %d ended with status 0x%x\n", client.pid, status);
+            client.pid = -1;
             break;
         }
         usleep(10000);
     }
-    if (!ended) Kill(client);
+    if (client.pid > 0) Kill(client);
     CloseFds(client);
     client.pid = -1;
     return ended;

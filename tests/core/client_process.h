@@ -22,7 +22,8 @@ bool StartClient(const std::string& runtimeDir, Client* client, const char* argu
 // Sends one command and returns the one-line answer ("" after 10 s or when
 // the client is gone).
 std::string Ask(Client& client, const std::string& command);
-// Asks for "exit" and waits (bounded) for the process to end; true if it did.
+// Asks for "exit" and waits (bounded) for the process to end; true if it
+// ended by itself with exit code 0.
 bool Exit(Client& client);
 // Ends the process at once with SIGKILL and reaps it.
 void Kill(Client& client);

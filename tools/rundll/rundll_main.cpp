@@ -11,7 +11,11 @@
 
 #include <string>
 
-typedef int (*HostEntry)(void* window, void* instance, char* commandLine, int show);
+#include "tavcam_posix.h"
+
+// The entry's exact type, as the library declares its monitor entry: calling
+// through any other function type is undefined.
+typedef int32_t (*HostEntry)(HWND window, HINSTANCE instance, char* commandLine, int32_t show);
 
 int main(int argc, char** argv) {
     if (argc < 2) {
