@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #include "acquisition/convert/convert.h"
+#include "acquisition/convert/convert_path.h"
 #include "acquisition/convert/kernels.h"
 
 namespace tav {
@@ -164,7 +165,7 @@ void BayerToBGR24(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t hei
     BayerRowFn row = convert_detail::ActiveBayerRow();
     size_t lineBytes = (size_t)width * 3;
     convert_detail::StreamCopyFn stream =
-        lineBytes * height >= convert_detail::kStreamBytes && lineBytes <= kLineBuffer
+        lineBytes * height >= StreamThreshold() && lineBytes <= kLineBuffer
             ? convert_detail::ActiveStreamCopy()
             : nullptr;
     if (!stream) {

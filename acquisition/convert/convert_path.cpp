@@ -36,7 +36,17 @@ ConvertPath BestPath() {
 // examine the processor twice.
 std::atomic<int> g_path{-1};
 
+std::atomic<size_t> g_streamBytes{convert_detail::kStreamBytes};
+
 }  // namespace
+
+void SetStreamThreshold(size_t bytes) {
+    g_streamBytes.store(bytes ? bytes : convert_detail::kStreamBytes, std::memory_order_relaxed);
+}
+
+size_t StreamThreshold() {
+    return g_streamBytes.load(std::memory_order_relaxed);
+}
 
 bool ConvertPathAvailable(ConvertPath path) {
     switch (path) {

@@ -6,6 +6,8 @@
 // on one machine; the library itself never forces one.
 #pragma once
 
+#include <stddef.h>
+
 namespace tav {
 
 enum class ConvertPath { Portable = 0, Sse2 = 1, Avx2 = 2 };
@@ -22,5 +24,11 @@ bool ForceConvertPath(ConvertPath path);
 
 // Back to the best available path.
 void ResetConvertPath();
+
+// Pictures of at least this many bytes (4 MiB unless changed) are written
+// with cache-bypassing stores on the vector paths. Tests lower it to reach
+// that code with small frames; 0 restores the default.
+void SetStreamThreshold(size_t bytes);
+size_t StreamThreshold();
 
 }  // namespace tav

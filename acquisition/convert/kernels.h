@@ -91,6 +91,7 @@ void LogRow(const uint8_t* src, uint8_t* out, size_t n, const uint8_t* table, un
 // from memory only to be overwritten (a third less memory traffic), and the
 // caches keep the source. Smaller pictures are written normally, ready in the
 // cache for the application.
+// (The size from which this pays is StreamThreshold(), convert_path.h.)
 const size_t kStreamBytes = 4u << 20;
 
 // n bytes to dst (any alignment) with cache-bypassing stores where the path

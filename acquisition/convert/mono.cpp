@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "acquisition/convert/convert.h"
+#include "acquisition/convert/convert_path.h"
 #include "acquisition/convert/kernels.h"
 
 namespace tav {
@@ -22,8 +23,7 @@ inline uint32_t FieldSourceLine(uint32_t k, uint32_t height) {
 // Line copies of an 8-bit picture: past the caches for a large one.
 convert_detail::StreamCopyFn PictureCopy(uint32_t width, uint32_t height) {
     convert_detail::StreamCopyFn stream = nullptr;
-    if ((uint64_t)width * height >= convert_detail::kStreamBytes)
-        stream = convert_detail::ActiveStreamCopy();
+    if ((uint64_t)width * height >= StreamThreshold()) stream = convert_detail::ActiveStreamCopy();
     return stream ? stream : convert_detail::StreamCopyPortable;
 }
 

@@ -3,6 +3,7 @@
 #include <stdint.h>
 
 #include "acquisition/convert/convert.h"
+#include "acquisition/convert/convert_path.h"
 #include "acquisition/convert/kernels.h"
 #include "platform/platform.h"
 
@@ -25,7 +26,7 @@ void UYVYToBGR24(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t heig
     uint32_t groups = width / 2;
     size_t lineBytes = (size_t)width * 3;
     convert_detail::StreamCopyFn stream =
-        bytes >= convert_detail::kStreamBytes && lineBytes <= kLineBuffer && width % 2 == 0
+        bytes >= StreamThreshold() && lineBytes <= kLineBuffer && width % 2 == 0
             ? convert_detail::ActiveStreamCopy()
             : nullptr;
     if (!stream) {
