@@ -22,8 +22,9 @@ struct Frame {
     std::vector<uint8_t> src;
 };
 
-// Bytes 0-1: width (0..287), byte 2: height (0..39), byte 3: path; the rest
-// repeated to fill the source. Widths and heights cover the window rules' sizes
+// Bytes 0-1: width (0..287), byte 2: height (0..39), byte 3: path (and, in
+// bit 4, whether to write the picture past the caches as large ones are);
+// the rest repeated to fill the source. Widths and heights cover the window rules' sizes
 // near the vector widths and every odd and tiny size.
 inline bool Parse(const uint8_t* data, size_t size, size_t srcPerPixel, Frame* f) {
     if (size < 4) return false;
@@ -31,6 +32,7 @@ inline bool Parse(const uint8_t* data, size_t size, size_t srcPerPixel, Frame* f
     f->h = (uint32_t)(data[2] % 40);
     tav::ConvertPath path = (tav::ConvertPath)(data[3] % 3);
     if (!tav::ForceConvertPath(path)) tav::ResetConvertPath();
+    tav::SetStreamThreshold(data[3] & 16 ? 1 : 0);
     f->src.resize((size_t)f->w * f->h * srcPerPixel);
     size_t rest = size - 4;
     for (size_t i = 0; i < f->src.size(); i++) f->src[i] = rest ? data[4 + i % rest] : (uint8_t)i;
