@@ -20,6 +20,9 @@
 //   QuaziColourInsert                src W*L bytes        dst 3*W*L bytes
 //   BayerToBGR24Table's table        3 * 2^24 bytes, entry (B<<16 | G<<8 | R)
 //
+// The routines allocate nothing; BayerToBGR24 and UYVYToBGR24 use 24 KiB of
+// stack for one output line of a large picture.
+//
 // Sizes that the camera window rules exclude (W a multiple of 4 from 32, L even
 // from 16) are handled, never by reading or writing outside the buffers above:
 //   - W or L of 0: nothing is read or written.
