@@ -21,15 +21,6 @@ namespace {
 constexpr int32_t kInitOk = TAVCAM_INIT_OK;
 constexpr size_t kNameBytes = sizeof(CameraRecord::CameraName);  // 255
 
-// The reduced register set of CameraModel 1 (short layout).
-const PresetWrite kInitWritesShort[] = {
-    {WriteWhen::FeaturePresent, kInqGain, CMD_WRITE_REG, 0x820, Field::Gain, -1},
-    {WriteWhen::FeaturePresent, kInqBrightness, CMD_WRITE_REG, 0x800, Field::Brightness, -1},
-    {WriteWhen::FeaturePresent, kInqShutter, CMD_WRITE_REG, 0x81C, Field::Shutter, -1},
-    {WriteWhen::Always, 0, CMD_WRITE_REG, 0x3840, Field::Bits, -1},
-    {WriteWhen::SeveralFormats, 0, CMD_WRITE_REG, 0x1FF, Field::Format, -1},
-};
-
 // The full register set of every other model. The trigger mode goes as an
 // on/off feature; the output signals go one bit of uiStateComplete each.
 const PresetWrite kInitWritesLong[] = {
@@ -53,7 +44,6 @@ const PresetWrite kInitWritesLong[] = {
     {WriteWhen::Always, 0, CMD_WRITE_REG, 0x1E03, Field::uiStateComplete, 3},
 };
 
-static_assert(sizeof kInitWritesShort / sizeof kInitWritesShort[0] == 5, "five short writes");
 static_assert(sizeof kInitWritesLong / sizeof kInitWritesLong[0] == 18, "eighteen long writes");
 
 char FoldCase(char c) {
@@ -126,8 +116,8 @@ void ApplyPresetGeometry(DeviceSlot& slot, int preset, const char* name, bool tr
 bool WritePreset(int index, const DeviceSlot& slot) {
     int preset = CurrentPresetOf(slot);
     bool shortLayout = IsShortLayout(slot);
-    const PresetWrite* writes = shortLayout ? kInitWritesShort : kInitWritesLong;
-    size_t count = shortLayout ? sizeof kInitWritesShort / sizeof kInitWritesShort[0]
+    const PresetWrite* writes = shortLayout ? kPresetWritesShort : kInitWritesLong;
+    size_t count = shortLayout ? sizeof kPresetWritesShort / sizeof kPresetWritesShort[0]
                                : sizeof kInitWritesLong / sizeof kInitWritesLong[0];
     for (size_t i = 0; i < count; ++i) {
         const PresetWrite& w = writes[i];

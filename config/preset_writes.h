@@ -46,6 +46,17 @@ inline uint32_t WriteValue(const DeviceSlot& slot, int preset, const PresetWrite
     return w.bit < 0 ? value : (value >> w.bit) & 1u;
 }
 
+// The reduced register set of CameraModel 1 (short layout): initialisation
+// and preset loading send the same five writes in the same order.
+constexpr PresetWrite kPresetWritesShort[] = {
+    {WriteWhen::FeaturePresent, kInqGain, CMD_WRITE_REG, 0x820, Field::Gain, -1},
+    {WriteWhen::FeaturePresent, kInqBrightness, CMD_WRITE_REG, 0x800, Field::Brightness, -1},
+    {WriteWhen::FeaturePresent, kInqShutter, CMD_WRITE_REG, 0x81C, Field::Shutter, -1},
+    {WriteWhen::Always, 0, CMD_WRITE_REG, 0x3840, Field::Bits, -1},
+    {WriteWhen::SeveralFormats, 0, CMD_WRITE_REG, 0x1FF, Field::Format, -1},
+};
+static_assert(sizeof kPresetWritesShort / sizeof kPresetWritesShort[0] == 5, "five short writes");
+
 // Sends one entry: the command with register, value and third word 0.
 inline bool SendPresetWrite(int index, const PresetWrite& w, uint32_t value) {
     return SendCommand(index, w.command, w.reg, value & 0xFFFFu, 0) != 0;

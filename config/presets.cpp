@@ -15,15 +15,7 @@ namespace tav {
 namespace {
 
 // Loading sends what initialisation sends, in its own order, except the
-// trigger mode.
-const PresetWrite kLoadWritesShort[] = {
-    {WriteWhen::FeaturePresent, kInqGain, CMD_WRITE_REG, 0x820, Field::Gain, -1},
-    {WriteWhen::FeaturePresent, kInqBrightness, CMD_WRITE_REG, 0x800, Field::Brightness, -1},
-    {WriteWhen::FeaturePresent, kInqShutter, CMD_WRITE_REG, 0x81C, Field::Shutter, -1},
-    {WriteWhen::Always, 0, CMD_WRITE_REG, 0x3840, Field::Bits, -1},
-    {WriteWhen::SeveralFormats, 0, CMD_WRITE_REG, 0x1FF, Field::Format, -1},
-};
-
+// trigger mode (the short layout's five writes are shared with it).
 const PresetWrite kLoadWritesLong[] = {
     {WriteWhen::FeaturePresent, kInqGain, CMD_WRITE_REG, 0x820, Field::Gain, -1},
     {WriteWhen::FeaturePresent, kInqBrightness, CMD_WRITE_REG, 0x800, Field::Brightness, -1},
@@ -44,7 +36,6 @@ const PresetWrite kLoadWritesLong[] = {
     {WriteWhen::Always, 0, CMD_WRITE_REG, 0x1E03, Field::uiStateComplete, 3},
 };
 
-static_assert(sizeof kLoadWritesShort / sizeof kLoadWritesShort[0] == 5, "five short writes");
 static_assert(sizeof kLoadWritesLong / sizeof kLoadWritesLong[0] == 17, "seventeen long writes");
 
 // Preset numbers above 3 address no preset. They are refused before either
@@ -95,8 +86,8 @@ void TraceShortPreset(const DeviceSlot& slot, int p) {
 // that fails. The format select also makes that format the current one.
 bool WriteLoadedPreset(int index, const char* name, DeviceSlot& slot, int p) {
     bool shortLayout = IsShortLayout(slot);
-    const PresetWrite* writes = shortLayout ? kLoadWritesShort : kLoadWritesLong;
-    size_t count = shortLayout ? sizeof kLoadWritesShort / sizeof kLoadWritesShort[0]
+    const PresetWrite* writes = shortLayout ? kPresetWritesShort : kLoadWritesLong;
+    size_t count = shortLayout ? sizeof kPresetWritesShort / sizeof kPresetWritesShort[0]
                                : sizeof kLoadWritesLong / sizeof kLoadWritesLong[0];
     for (size_t i = 0; i < count; ++i) {
         const PresetWrite& w = writes[i];
