@@ -25,6 +25,7 @@
 #include "device/device.h"
 #include "platform/platform.h"
 #include "sim/sim.h"
+#include "support/sim_camera.h"
 #include "tavcam.h"
 
 namespace {
@@ -36,46 +37,13 @@ void RecordPause(DWORD ms, void*) {
 
 const char kName[] = "BenchCam-0";
 
-struct Camera {
-    Camera() {
-        char pattern[] = "/tmp/tavcam-config-bench-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        dir = made ? made : "";
-        setenv("TAVCAM_DEVICE_DIR", dir.c_str(), 1);
-        tav::UsePrivateSharedData();
-        server = sim::Start(dir);
-        if (server)
-            sim::Plug(server, sim::MakeProfile(sim::Model::LongLayout, "BenchCam", "cam0.sock"));
-        plat::SetVirtualClock(RecordPause, nullptr);
-        // The enumeration prints a line per camera; keep it out of the report.
-        fflush(stdout);
-        int saved = dup(STDOUT_FILENO);
-        int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) dup2(null, STDOUT_FILENO);
-        ready = server && tav::EnumerateCameras() == 1;
-        fflush(stdout);
-        if (saved >= 0) dup2(saved, STDOUT_FILENO);
-        if (null >= 0) close(null);
-        if (saved >= 0) close(saved);
-    }
-    ~Camera() {
-        plat::SetVirtualClock(nullptr, nullptr);
-        if (server) sim::Stop(server);
-        std::error_code ignored;
-        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
-    }
-    std::string dir;
-    sim::Server* server = nullptr;
-    bool ready = false;
-};
-
-Camera& TheCamera() {
-    static Camera camera;
+bench_support::SimCamera& TheCamera() {
+    static bench_support::SimCamera camera(sim::Model::LongLayout, "BenchCam", RecordPause);
     return camera;
 }
 
 void BM_InitUnchanged(benchmark::State& state) {
-    Camera& cam = TheCamera();
+    bench_support::SimCamera& cam = TheCamera();
     if (!cam.ready || USBInitDevice(kName) != TAVCAM_INIT_OK) {
         state.SkipWithError("no simulated camera");
         return;
@@ -87,7 +55,7 @@ void BM_InitUnchanged(benchmark::State& state) {
 BENCHMARK(BM_InitUnchanged);
 
 void BM_InitFull(benchmark::State& state) {
-    Camera& cam = TheCamera();
+    bench_support::SimCamera& cam = TheCamera();
     if (!cam.ready) {
         state.SkipWithError("no simulated camera");
         return;

@@ -20,53 +20,15 @@
 #include "device/device.h"
 #include "platform/platform.h"
 #include "sim/sim.h"
+#include "support/sim_camera.h"
 #include "tavcam.h"
 
 namespace {
 
 void IgnorePause(DWORD, void*) {}
 
-// Enumerates with standard output silenced: the enumeration prints a line
-// per camera, which would land in the middle of the report.
-int QuietEnumerate() {
-    fflush(stdout);
-    int saved = dup(STDOUT_FILENO);
-    int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) dup2(null, STDOUT_FILENO);
-    int count = tav::EnumerateCameras();
-    fflush(stdout);
-    if (saved >= 0) dup2(saved, STDOUT_FILENO);
-    if (null >= 0) close(null);
-    if (saved >= 0) close(saved);
-    return count;
-}
-
-// One simulator with one camera for the whole program.
-struct Camera {
-    Camera() {
-        char pattern[] = "/tmp/tavcam-bench-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        dir = made ? made : "";
-        setenv("TAVCAM_DEVICE_DIR", dir.c_str(), 1);
-        tav::UsePrivateSharedData();
-        server = sim::Start(dir);
-        if (server) sim::Plug(server, sim::MakeProfile(sim::Model::Busy, "Bench", "cam0.sock"));
-        plat::SetVirtualClock(IgnorePause, nullptr);
-        ready = server && QuietEnumerate() == 1;
-    }
-    ~Camera() {
-        plat::SetVirtualClock(nullptr, nullptr);
-        if (server) sim::Stop(server);
-        std::error_code ignored;
-        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
-    }
-    std::string dir;
-    sim::Server* server = nullptr;
-    bool ready = false;
-};
-
-Camera& TheCamera() {
-    static Camera camera;
+bench_support::SimCamera& TheCamera() {
+    static bench_support::SimCamera camera(sim::Model::Busy, "Bench", IgnorePause);
     return camera;
 }
 
