@@ -6,23 +6,6 @@
 #include "device/request_block.h"
 #include "tavcam.h"
 
-namespace tav {
-namespace {
-
-// Sends one I2C write request and waits the command pause (also after a
-// failure, the controller may still be busy with it).
-int32_t SendI2CRequest(int32_t nDevice, const RequestBlock& block, uint32_t inputSize) {
-    HANDLE camera = OpenCamera(DeviceIndexFromArgument(nDevice));
-    if (!CameraOpened(camera)) return 0;
-    bool ok = SendRequest(camera, block.bytes, inputSize);
-    plat::Sleep(kCommandPauseMs);
-    plat::CloseHandle(camera);
-    return ok ? 1 : 0;
-}
-
-}  // namespace
-}  // namespace tav
-
 using namespace tav;
 
 extern "C" {
@@ -35,7 +18,7 @@ TAVCAM_API int32_t WINAPI SendI2C(int32_t nDevice, uint32_t nI2CAddress, uint32_
     PutByte(&block, kParametersAt, nRegister);
     PutByte(&block, kParametersAt + 1, nDataHigh);
     PutByte(&block, kParametersAt + 2, nDataLow);
-    return SendI2CRequest(nDevice, block, 13);
+    return SendCommandRequest(DeviceIndexFromArgument(nDevice), block, 13);
 }
 
 TAVCAM_API int32_t WINAPI SendI2C_OneDataByte(int32_t nDevice, uint32_t nI2CAddress,
@@ -45,7 +28,7 @@ TAVCAM_API int32_t WINAPI SendI2C_OneDataByte(int32_t nDevice, uint32_t nI2CAddr
     BeginRequest(&block, 4, (uint8_t)nI2CAddress, CMD_I2C_WRITE_BYTE);
     PutByte(&block, kParametersAt, nRegister);
     PutByte(&block, kParametersAt + 1, nData);
-    return SendI2CRequest(nDevice, block, 12);
+    return SendCommandRequest(DeviceIndexFromArgument(nDevice), block, 12);
 }
 
 TAVCAM_API int32_t WINAPI ReceiveI2C(int32_t nDevice, uint32_t nI2CAddress, uint32_t nRegister,

@@ -73,4 +73,10 @@ inline uint32_t LittleEndian32(const uint8_t* p) {
     return (uint32_t)p[3] << 24 | (uint32_t)p[2] << 16 | (uint32_t)p[1] << 8 | p[0];
 }
 
+// Sends one request without answer to the camera of a device index and waits
+// the command pause (also after a failure: the controller may still be busy
+// with it). 1 when the camera took the request; 0 when it didn't or the
+// camera can't be opened.
+int32_t SendCommandRequest(int index, const RequestBlock& block, uint32_t inputSize);
+
 }  // namespace tav

@@ -28,6 +28,15 @@ bool FetchReply(HANDLE camera, uint8_t reply[64]) {
     return ok;
 }
 
+int32_t SendCommandRequest(int index, const RequestBlock& block, uint32_t inputSize) {
+    HANDLE camera = OpenCamera(index);
+    if (!CameraOpened(camera)) return 0;
+    bool ok = SendRequest(camera, block.bytes, inputSize);
+    plat::Sleep(kCommandPauseMs);  // the controller's time to act, also after a failure
+    plat::CloseHandle(camera);
+    return ok ? 1 : 0;
+}
+
 // Sends one query and fetches its 64-byte answer, with the command pause in
 // between. False (reply untouched) when the camera can't be opened or the
 // request fails; otherwise the fetch's result, the reply zero if it failed.
@@ -56,17 +65,12 @@ extern "C" {
 TAVCAM_API int32_t WINAPI SendCommand(int32_t nDevice, uint32_t nCode, uint32_t nWord1,
                                       uint32_t nWord2, uint32_t nWord3) {
     if (!LibraryUsable()) return 0;
-    HANDLE camera = OpenCamera(DeviceIndexFromArgument(nDevice));
-    if (!CameraOpened(camera)) return 0;
     RequestBlock block;
     BeginRequest(&block, 8, 0, (uint8_t)nCode);
     PutWord(&block, kParametersAt, nWord1);
     PutWord(&block, kParametersAt + 2, nWord2);
     PutWord(&block, kParametersAt + 4, nWord3);
-    bool ok = SendRequest(camera, block.bytes, 16);
-    plat::Sleep(kCommandPauseMs);  // the controller's time to act, also after a failure
-    plat::CloseHandle(camera);
-    return ok ? 1 : 0;
+    return SendCommandRequest(DeviceIndexFromArgument(nDevice), block, 16);
 }
 
 TAVCAM_API int32_t WINAPI ReceiveStatus(int32_t nDevice, uint32_t nCode, uint32_t nWord,
