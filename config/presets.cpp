@@ -163,6 +163,26 @@ bool ValidateParams(const SaveDataLong& image, const CameraRecord& record) {
            InRangeIfPresent(record, kInqIris, p.Iris);
 }
 
+namespace {
+
+// The current preset of the working copy w, with the scan area and format in
+// force, becomes preset p of the flash image f and then of w, and p becomes
+// the current preset of both; then f is validated. Either layout.
+template <typename SaveData>
+bool SaveCurrentAs(const DeviceSlot& slot, SaveData& w, SaveData& f, int p, int current) {
+    using Word = decltype(f.Preset[p].Format);
+    f.Preset[p] = w.Preset[current];
+    f.Preset[p].Width = (uint16_t)slot.ImgWidth;
+    f.Preset[p].Height = (uint16_t)slot.ImgHeight;
+    f.Preset[p].Left = (uint16_t)slot.ImgLeft;
+    f.Preset[p].Top = (uint16_t)slot.ImgTop;
+    f.Preset[p].Format = (Word)slot.Record.CurrentFormat;
+    w.Preset[p] = f.Preset[p];
+    w.CurrentPreset = f.CurrentPreset = (uint8_t)p;
+    return ValidateParams(f, slot.Record);
+}
+
+}  // namespace
 }  // namespace tav
 
 using namespace tav;
@@ -184,32 +204,12 @@ extern "C" TAVCAM_API int32_t WINAPI USBSaveParams(const char* pCameraName, uint
     // current preset of both. These changes stay in memory even when the
     // checks or the flash write fail.
     if (IsShortLayout(slot)) {
-        SaveDataShort& w = slot.WorkShort;
-        SaveDataShort& f = slot.FlashShort;
-        f.Preset[p] = w.Preset[current];
-        f.Preset[p].Width = (uint16_t)slot.ImgWidth;
-        f.Preset[p].Height = (uint16_t)slot.ImgHeight;
-        f.Preset[p].Left = (uint16_t)slot.ImgLeft;
-        f.Preset[p].Top = (uint16_t)slot.ImgTop;
-        f.Preset[p].Format = (uint16_t)slot.Record.CurrentFormat;
-        w.Preset[p] = f.Preset[p];
-        w.CurrentPreset = f.CurrentPreset = (uint8_t)p;
-        valid = ValidateParams(f, slot.Record);
-        image = &f;
+        valid = SaveCurrentAs(slot, slot.WorkShort, slot.FlashShort, p, current);
+        image = &slot.FlashShort;
     } else {
-        SaveDataLong& w = slot.WorkLong;
-        SaveDataLong& f = slot.FlashLong;
-        f.Preset[p] = w.Preset[current];
-        f.Preset[p].Width = (uint16_t)slot.ImgWidth;
-        f.Preset[p].Height = (uint16_t)slot.ImgHeight;
-        f.Preset[p].Left = (uint16_t)slot.ImgLeft;
-        f.Preset[p].Top = (uint16_t)slot.ImgTop;
-        f.Preset[p].Format = (uint8_t)slot.Record.CurrentFormat;
-        w.Preset[p] = f.Preset[p];
-        w.CurrentPreset = f.CurrentPreset = (uint8_t)p;
-        valid = ValidateParams(f, slot.Record);
+        valid = SaveCurrentAs(slot, slot.WorkLong, slot.FlashLong, p, current);
         if (!valid) Trace("USBSaveParams: Validate Params failure. Exit. \r\n");
-        image = &f;
+        image = &slot.FlashLong;
     }
     if (!valid) return 0;
     return WriteDataToFlash(index, kFlashPageSaveData, SaveDataSize(slot), image) ? 1 : 0;
