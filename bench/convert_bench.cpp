@@ -4,9 +4,13 @@
 // built with OpenCV, its bilinear Bayer and UYVY conversions of the same input.
 // Ends with the ratios between them, the last line a one-line summary.
 //
-//   convert_bench [--path=portable|sse2|avx2] [Google Benchmark flags]
+//   convert_bench [--path=portable|sse2|avx2] [--stream-threshold=BYTES]
+//                 [Google Benchmark flags]
+// --stream-threshold sets the picture size from which the conversions write
+// past the caches (default 8 MiB), to compare both ways of writing.
 #include <benchmark/benchmark.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <map>
@@ -158,7 +162,7 @@ const RoutineInfo kRoutines[] = {
 // as usual. Processor time, not wall time: the ratios stay meaningful on a
 // machine that other work shares.
 class Collector : public benchmark::ConsoleReporter {
-public:
+  public:
     std::map<std::string, double> ns;
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
@@ -246,6 +250,10 @@ int main(int argc, char** argv) {
                 fprintf(stderr, "path %s not available here\n", p.c_str());
                 return 1;
             }
+            continue;
+        }
+        if (strncmp(a, "--stream-threshold=", 19) == 0) {
+            tav::SetStreamThreshold((size_t)strtoull(a + 19, nullptr, 10));
             continue;
         }
         args.push_back(argv[i]);

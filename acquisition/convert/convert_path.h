@@ -25,7 +25,7 @@ bool ForceConvertPath(ConvertPath path);
 // Back to the best available path.
 void ResetConvertPath();
 
-// Pictures of at least this many bytes (4 MiB unless changed) are written
+// Pictures of at least this many bytes (8 MiB unless changed) are written
 // with cache-bypassing stores on the vector paths. Tests lower it to reach
 // that code with small frames; 0 restores the default.
 void SetStreamThreshold(size_t bytes);
