@@ -117,14 +117,43 @@ inline void InnerLineEnds(const uint8_t* u, const uint8_t* c, const uint8_t* d, 
 }
 
 // One source line y of an even-sized frame into its output line.
+// The previous output line of a large picture, still to be written out past
+// the caches: written piece by piece while the next line is made, so that
+// the memory's writing overlaps the arithmetic instead of following it.
+struct PendingLine {
+    convert_detail::StreamCopyFn stream;
+    const uint8_t* from;
+    uint8_t* to;
+    size_t bytes;
+};
+
+// Pixels per piece of a line when a pending line is written in between.
+const uint32_t kPiece = 512;
+
+inline void InnerPixels(BayerRowFn row, const uint8_t* u, const uint8_t* c, const uint8_t* d,
+                        uint8_t* out, uint32_t w, bool oddLine, const PendingLine* pending) {
+    if (!pending) return row(u, c, d, out, w, oddLine);
+    uint32_t pieces = (w - 2 + kPiece - 1) / kPiece;
+    for (uint32_t k = 0; k < pieces; k++) {
+        // Pixels x0 .. x1 - 1, x0 odd: the kernel sees the line from x0 - 1
+        // (even, so its parities hold) over an even width.
+        uint32_t x0 = 1 + k * kPiece;
+        uint32_t x1 = x0 + kPiece < w - 1 ? x0 + kPiece : w - 1;
+        size_t at = x0 - 1;
+        row(u + at, c + at, d + at, out + 3 * at, x1 - x0 + 2, oddLine);
+        size_t b0 = pending->bytes * k / pieces, b1 = pending->bytes * (k + 1) / pieces;
+        pending->stream(pending->to + b0, pending->from + b0, b1 - b0);
+    }
+}
+
 inline void RegularLine(const uint8_t* src, uint32_t w, uint32_t h, uint32_t y, uint8_t* out,
-                        BayerRowFn row) {
+                        BayerRowFn row, const PendingLine* pending = nullptr) {
     const uint8_t* c = src + (size_t)y * w;
     bool top = y == 0, bottom = y + 1 == h;
     const uint8_t* u = top ? c + w : c - w;
     const uint8_t* d = bottom ? c - w : c + w;
     bool oddLine = (y & 1) != 0;
-    row(u, c, d, out, w, oddLine);
+    InnerPixels(row, u, c, d, out, w, oddLine, pending);
     if (!top && !bottom) {
         InnerLineEnds(u, c, d, w, oddLine, out);
         return;
@@ -173,13 +202,16 @@ void BayerToBGR24(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t hei
             RegularLine(src, width, height, y, dst + (height - 1 - y) * lineBytes, row);
         return;
     }
-    // A large picture: each line is made in a buffer that stays in the
-    // first-level cache, then written out past the caches.
-    alignas(32) uint8_t line[kLineBuffer];
+    // A large picture: each line is made in one of two buffers that stay in
+    // the first-level cache and written out past the caches while the next
+    // line is made in the other.
+    alignas(32) uint8_t lines[2][kLineBuffer];
     for (uint32_t y = 0; y < height; y++) {
-        RegularLine(src, width, height, y, line, row);
-        stream(dst + (height - 1 - y) * lineBytes, line, lineBytes);
+        PendingLine previous = {stream, lines[(y + 1) & 1], dst + (height - y) * lineBytes,
+                                lineBytes};
+        RegularLine(src, width, height, y, lines[y & 1], row, y > 0 ? &previous : nullptr);
     }
+    stream(dst, lines[(height - 1) & 1], lineBytes);
     convert_detail::StreamFence();
 }
 
