@@ -6,8 +6,8 @@
 //
 //   convert_bench [--path=portable|sse2|avx2] [--stream-threshold=BYTES]
 //                 [Google Benchmark flags]
-// --stream-threshold sets the picture size from which the conversions write
-// past the caches (default 8 MiB), to compare both ways of writing.
+// --stream-threshold sets the size of source plus picture from which the
+// conversions write past the caches (default 24 MiB), to compare both ways of writing.
 #include <benchmark/benchmark.h>
 #include <stdio.h>
 #include <stdlib.h>

@@ -194,7 +194,7 @@ void BayerToBGR24(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t hei
     BayerRowFn row = convert_detail::ActiveBayerRow();
     size_t lineBytes = (size_t)width * 3;
     convert_detail::StreamCopyFn stream =
-        lineBytes * height >= StreamThreshold() && lineBytes <= kLineBuffer
+        (size_t)width * height * 4 >= StreamThreshold() && lineBytes <= kLineBuffer
             ? convert_detail::ActiveStreamCopy()
             : nullptr;
     if (!stream) {

@@ -25,8 +25,9 @@ bool ForceConvertPath(ConvertPath path);
 // Back to the best available path.
 void ResetConvertPath();
 
-// Pictures of at least this many bytes (8 MiB unless changed) are written
-// with cache-bypassing stores on the vector paths. Tests lower it to reach
+// Conversions whose source and picture together take at least this many
+// bytes (24 MiB unless changed) write the picture with cache-bypassing stores
+// on the vector paths. Tests lower it to reach
 // that code with small frames; 0 restores the default.
 void SetStreamThreshold(size_t bytes);
 size_t StreamThreshold();

@@ -23,7 +23,8 @@ inline uint32_t FieldSourceLine(uint32_t k, uint32_t height) {
 // Line copies of an 8-bit picture: past the caches for a large one.
 convert_detail::StreamCopyFn PictureCopy(uint32_t width, uint32_t height) {
     convert_detail::StreamCopyFn stream = nullptr;
-    if ((uint64_t)width * height >= StreamThreshold()) stream = convert_detail::ActiveStreamCopy();
+    if ((uint64_t)width * height * 2 >= StreamThreshold())
+        stream = convert_detail::ActiveStreamCopy();
     return stream ? stream : convert_detail::StreamCopyPortable;
 }
 

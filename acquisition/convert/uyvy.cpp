@@ -25,10 +25,10 @@ void UYVYToBGR24(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t heig
     // An odd width leaves the line's last pixel as it was: it has no V sample.
     uint32_t groups = width / 2;
     size_t lineBytes = (size_t)width * 3;
-    convert_detail::StreamCopyFn stream =
-        bytes >= StreamThreshold() && lineBytes <= kLineBuffer && width % 2 == 0
-            ? convert_detail::ActiveStreamCopy()
-            : nullptr;
+    convert_detail::StreamCopyFn stream = (uint64_t)width * height * 5 >= StreamThreshold() &&
+                                                  lineBytes <= kLineBuffer && width % 2 == 0
+                                              ? convert_detail::ActiveStreamCopy()
+                                              : nullptr;
     if (!stream) {
         for (uint32_t y = 0; y < height; y++)
             row(src + (size_t)y * width * 2, dst + (height - 1 - y) * lineBytes, groups);
