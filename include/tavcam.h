@@ -42,10 +42,10 @@ extern "C" {
 
 /* ---- Limits ---------------------------------------------------------- */
 
-#define TAVCAM_MAX_CAMERAS 8        /* device indexes 0..7 */
-#define TAVCAM_NAME_BYTES 255       /* one camera-name entry of the device list */
-#define TAVCAM_RECORD_BYTES 2016    /* flash page 0: the camera record */
-#define TAVCAM_CAMERA_ID_BYTES 128  /* the identification block */
+#define TAVCAM_MAX_CAMERAS 8         /* device indexes 0..7 */
+#define TAVCAM_NAME_BYTES 255        /* one camera-name entry of the device list */
+#define TAVCAM_RECORD_BYTES 2016     /* flash page 0: the camera record */
+#define TAVCAM_CAMERA_ID_BYTES 128   /* the identification block */
 #define TAVCAM_FLASH_MAX_BYTES 16834 /* largest flash transfer of one call */
 #define TAVCAM_MAX_DIRECT_BUFFERS 32
 
@@ -53,9 +53,9 @@ extern "C" {
 
 #define TAVCAM_FAILED 0
 #define TAVCAM_OK 1
-#define TAVCAM_BAD_NAME 2      /* USBSetScanArea, the live-video starts, USBGetUrgentInfo */
-#define TAVCAM_BUSY 3          /* the camera reported a nonzero busy status */
-#define TAVCAM_INIT_OK 0x800   /* USBInitDevice succeeded */
+#define TAVCAM_BAD_NAME 2    /* USBSetScanArea, the live-video starts, USBGetUrgentInfo */
+#define TAVCAM_BUSY 3        /* the camera reported a nonzero busy status */
+#define TAVCAM_INIT_OK 0x800 /* USBInitDevice succeeded */
 
 /* USBCaptureFrameEx: 0 on success, otherwise the step that failed. */
 #define CAPEX_OK 0
@@ -77,9 +77,9 @@ extern "C" {
 #define WM_REGISTER_CLIENT 1528   /* to the monitor window */
 #define WM_DEREGISTER_CLIENT 1529 /* to the monitor window */
 
-#define LIVE_ERR_NO_ROOM 4 /* WM_LIVE_ERROR lParam: pImage not writable */
-#define LIVE_ERR_SIZE 5    /* WM_LIVE_ERROR lParam: transfer of wrong size */
-#define LIVE_CB_FRAME 100  /* callback code: a frame was delivered */
+#define LIVE_ERR_NO_ROOM 4  /* WM_LIVE_ERROR lParam: pImage not writable */
+#define LIVE_ERR_SIZE 5     /* WM_LIVE_ERROR lParam: transfer of wrong size */
+#define LIVE_CB_FRAME 100   /* callback code: a frame was delivered */
 #define LIVE_CB_NO_ROOM 101 /* callback code: pImage not writable */
 
 #define LIVE_MODE_WINDOW 0
@@ -129,21 +129,21 @@ typedef struct FormatEntry {
 
 /* The camera record of flash page 0 (2016 bytes on every target, little-endian). */
 typedef struct CameraRecord {
-    uint32_t FormatCount;      /*    0 */
-    uint32_t CurrentFormat;    /*    4 */
-    FormatEntry Formats[16];   /*    8 */
-    uint32_t CurrentPreset;    /* 1416: in USBReadDeviceParams' copy, the preset in use */
-    uint32_t CameraModel;      /* 1420 */
-    char CameraName[255];      /* 1424 */
-    uint8_t reserved1[257];    /* 1679 */
-    uint32_t MaxPreset;        /* 1936: bits 3..0 */
-    uint8_t reserved2[8];      /* 1940 */
-    uint32_t FeatureInq[17];   /* 1948: bit 31 present, 23..12 min, 11..0 max */
+    uint32_t FormatCount;    /*    0 */
+    uint32_t CurrentFormat;  /*    4 */
+    FormatEntry Formats[16]; /*    8 */
+    uint32_t CurrentPreset;  /* 1416: in USBReadDeviceParams' copy, the preset in use */
+    uint32_t CameraModel;    /* 1420 */
+    char CameraName[255];    /* 1424 */
+    uint8_t reserved1[257];  /* 1679 */
+    uint32_t MaxPreset;      /* 1936: bits 3..0 */
+    uint8_t reserved2[8];    /* 1940 */
+    uint32_t FeatureInq[17]; /* 1948: bit 31 present, 23..12 min, 11..0 max */
 } CameraRecord;
 
 /* The list USBGetSuppDeviceList fills: a count and eight packed 255-byte names. */
 typedef struct CameraList {
-    uint32_t nCount;                                 /*   0 */
+    uint32_t nCount;                                     /*   0 */
     char szNames[TAVCAM_MAX_CAMERAS][TAVCAM_NAME_BYTES]; /*   4: entry k at 4 + 255 k */
 } CameraList;
 
@@ -170,9 +170,9 @@ typedef struct LiveVideoParam {
 
 /* The caller's direct buffers; 152 bytes (64-bit: 288). */
 typedef struct LiveVideoParamEx {
-    void* pLastBuffer;      /*  0: written by the library: buffer of the newest raw data */
-    uint8_t nBuffers;       /*  4: 1..32 entries of pDirectBuffer in use */
-    uint8_t reserved[19];   /*  5 */
+    void* pLastBuffer;    /*  0: written by the library: buffer of the newest raw data */
+    uint8_t nBuffers;     /*  4: 1..32 entries of pDirectBuffer in use */
+    uint8_t reserved[19]; /*  5 */
     void* pDirectBuffer[TAVCAM_MAX_DIRECT_BUFFERS]; /* 24 */
 } LiveVideoParamEx;
 
@@ -214,8 +214,8 @@ typedef struct CaptureSequence {
 /* Live video callback: camera name given to the start, pointer to the code
  * (LIVE_CB_FRAME or LIVE_CB_NO_ROOM), pointer to a value that is 0, 0, and the
  * caller's context. Runs on the reader thread. */
-typedef void(WINAPI* LiveVideoCallback)(const char* pCameraName, uint32_t* pCode,
-                                        uint32_t* pValue, uint32_t nZero, uintptr_t context);
+typedef void(WINAPI* LiveVideoCallback)(const char* pCameraName, uint32_t* pCode, uint32_t* pValue,
+                                        uint32_t nZero, uintptr_t context);
 
 /* Plug-and-play function: pointer to the code PNP_CODE_DEVICE_CHANGE, 0, 0 and
  * the user value. Runs on the process's notification thread. */
@@ -249,8 +249,7 @@ TAVCAM_API int32_t WINAPI ReceiveI2C(int32_t nDevice, uint32_t nI2CAddress, uint
                                      uint8_t* pData1, uint8_t* pData2);
 TAVCAM_API int32_t WINAPI SendI2C_OneDataByte(int32_t nDevice, uint32_t nI2CAddress,
                                               uint32_t nRegister, uint32_t nData);
-TAVCAM_API int32_t WINAPI SetRegister(const char* pCameraName, uint32_t nRegister,
-                                      uint32_t nValue);
+TAVCAM_API int32_t WINAPI SetRegister(const char* pCameraName, uint32_t nRegister, uint32_t nValue);
 TAVCAM_API int32_t WINAPI USBGetCameraID(const char* pCameraName, void* pDestination);
 
 /* ---- Camera record, initialisation, presets ---------------------------- */
@@ -300,8 +299,7 @@ TAVCAM_API int32_t WINAPI USBLiveVideoStart(const char* pCameraName, LiveVideoPa
 TAVCAM_API int32_t WINAPI USBLiveVideoStartEx(const char* pCameraName, LiveVideoRequest* pRequest);
 TAVCAM_API int32_t WINAPI USBVideoOnCallbackStart(const char* pCameraName,
                                                   LiveVideoRequest* pRequest,
-                                                  LiveVideoCallback pfnCallback,
-                                                  uintptr_t context);
+                                                  LiveVideoCallback pfnCallback, uintptr_t context);
 TAVCAM_API int32_t WINAPI USBLiveVideoStop(const char* pCameraName);
 
 /* ---- Plug-and-play ------------------------------------------------------- */

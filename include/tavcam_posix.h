@@ -127,12 +127,11 @@ TAVCAM_POSIX_API DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMillis
 TAVCAM_POSIX_API WORD WINAPI RegisterClassExA(const WNDCLASSEXA* lpwcx);
 TAVCAM_POSIX_API HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName,
                                              LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
-                                             int nWidth, int nHeight, HWND hWndParent,
-                                             HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam);
+                                             int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+                                             HINSTANCE hInstance, LPVOID lpParam);
 TAVCAM_POSIX_API BOOL WINAPI DestroyWindow(HWND hWnd);
 TAVCAM_POSIX_API BOOL WINAPI IsWindow(HWND hWnd);
-TAVCAM_POSIX_API LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam,
-                                               LPARAM lParam);
+TAVCAM_POSIX_API LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 TAVCAM_POSIX_API BOOL WINAPI GetMessageA(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin,
                                          UINT wMsgFilterMax);
 TAVCAM_POSIX_API BOOL WINAPI PeekMessageA(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin,

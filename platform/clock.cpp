@@ -35,7 +35,9 @@ void SetVirtualClock(SleepHook onSleep, void* context) {
     g_clock.store(&g_clocks[w]);
 }
 
-bool VirtualClockActive() { return g_clock.load() != nullptr; }
+bool VirtualClockActive() {
+    return g_clock.load() != nullptr;
+}
 
 void Sleep(DWORD ms) {
     const VirtualClock* clock = g_clock.load();
@@ -47,6 +49,8 @@ void Sleep(DWORD ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-uint64_t Now() { return VirtualClockActive() ? g_virtualNow.load() : RealNow(); }
+uint64_t Now() {
+    return VirtualClockActive() ? g_virtualNow.load() : RealNow();
+}
 
 }  // namespace plat

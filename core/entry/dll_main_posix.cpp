@@ -14,6 +14,8 @@ __attribute__((constructor)) void LibraryLoaded() {
     tav::ProcessAttach(module);
 }
 
-__attribute__((destructor)) void LibraryUnloaded() { tav::ProcessDetach(); }
+__attribute__((destructor)) void LibraryUnloaded() {
+    tav::ProcessDetach();
+}
 
 }  // namespace

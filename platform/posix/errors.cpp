@@ -7,9 +7,13 @@ thread_local DWORD t_lastError = 0;
 
 extern "C" {
 
-DWORD WINAPI GetLastError(void) { return t_lastError; }
+DWORD WINAPI GetLastError(void) {
+    return t_lastError;
+}
 
-void WINAPI SetLastError(DWORD dwError) { t_lastError = dwError; }
+void WINAPI SetLastError(DWORD dwError) {
+    t_lastError = dwError;
+}
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     return plat::posix::HandleClose(hObject) ? TRUE : FALSE;

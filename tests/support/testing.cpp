@@ -32,7 +32,9 @@ TraceLog::TraceLog() {
     Clear();
     tav::SetTraceCapture(OnTrace, nullptr);
 }
-TraceLog::~TraceLog() { tav::SetTraceCapture(nullptr, nullptr); }
+TraceLog::~TraceLog() {
+    tav::SetTraceCapture(nullptr, nullptr);
+}
 std::vector<std::string> TraceLog::Lines() const {
     std::lock_guard<std::mutex> guard(g_lock);
     return g_traces;
@@ -52,7 +54,9 @@ VirtualClock::VirtualClock() {
     Clear();
     plat::SetVirtualClock(OnSleep, nullptr);
 }
-VirtualClock::~VirtualClock() { plat::SetVirtualClock(nullptr, nullptr); }
+VirtualClock::~VirtualClock() {
+    plat::SetVirtualClock(nullptr, nullptr);
+}
 std::vector<uint32_t> VirtualClock::Pauses() const {
     std::lock_guard<std::mutex> guard(g_lock);
     return g_pauses;

@@ -4,8 +4,8 @@
 
 struct Command {
     const char* name;
-    const char* usage;  // arguments, for the help text
-    const char* help;   // one line
+    const char* usage;                  // arguments, for the help text
+    const char* help;                   // one line
     int (*run)(int argc, char** argv);  // argv[0] is the command's name
 };
 
