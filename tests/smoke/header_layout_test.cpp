@@ -10,3 +10,9 @@ TEST(HeaderLayout, DeviceListEntriesArePacked255Bytes) {
     EXPECT_EQ(reinterpret_cast<const char*>(list.szNames[0]) - base, 4);
     EXPECT_EQ(reinterpret_cast<const char*>(list.szNames[3]) - base, 4 + 3 * 255);
 }
+
+extern "C" unsigned tavcam_header_in_c_record_size(void);
+
+TEST(HeaderLayout, CAndCxxSeeTheSameRecord) {
+    EXPECT_EQ(tavcam_header_in_c_record_size(), sizeof(CameraRecord));
+}
