@@ -129,6 +129,11 @@ TEST(Messages, SendToAnotherProcessReturnsItsAnswerAndPostedCloseEndsIt) {
     // WM_CLOSE destroys the window by default; its WM_DESTROY ends the loop.
     EXPECT_TRUE(plat::PostMessageA(server.hwnd, WM_CLOSE, 0, 0));
     EXPECT_EQ(server.child->Wait(5000), 0u);
+    // Once under heavy load (ASan, two suites at once) the window still
+    // looked alive right after its process had been reaped; the window
+    // must be gone within a moment, and sends to it must then fail.
+    uint64_t until = plat::posix::MonotonicMs() + 2000;
+    while (plat::IsWindow(server.hwnd) && plat::posix::MonotonicMs() < until) usleep(10000);
     EXPECT_FALSE(plat::IsWindow(server.hwnd));
     EXPECT_EQ(plat::SendMessageA(server.hwnd, kTwiceWPlusL, 1, 1), 0);
     EXPECT_EQ(plat::GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
