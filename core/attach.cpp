@@ -163,6 +163,12 @@ HMODULE OwnModule() {
 }
 
 bool ProcessAttach(HMODULE module) {
+    // A process attaches once: should the entry run again in the same process
+    // (it must not, but a loader that initialises the library twice would do
+    // it), the process keeps its one slot instead of taking a second.
+    State before = g_state.load();
+    if (before == State::Attached) return true;
+    if (before == State::Refused) return false;
     g_module = module;
     g_processId = plat::GetCurrentProcessId();
     AttachLock lock;
