@@ -19,6 +19,8 @@ struct InfoContext {
     int index;
     CameraRecord record;
     bool haveSaveData;
+    int32_t initResult;  // USBInitDevice's result
+    bool held;           // record is the library's copy, with what is in force
     SaveDataView saveData;
 };
 
@@ -110,26 +112,22 @@ void PrintPresets(const InfoContext& c) {
     }
 }
 
-// What the library holds for the camera in this process: the device table is
-// per process, so the camera is initialised first (as any application's
-// first use does: its saved preset is applied), then the record is read back
-// with the scan area and the preset in force patched in.
+// What the library holds for the camera in this process (see CmdInfo).
 void PrintInForce(const InfoContext& c) {
-    int32_t init = USBInitDevice(c.cameraName);
-    printf("\nin force (after initialisation, result 0x%x):\n", (unsigned)init);
-    static CameraRecord held;
-    if (init != TAVCAM_INIT_OK || !USBReadDeviceParams(c.cameraName, &held)) {
+    printf("\nin force (after initialisation, result 0x%x):\n", (unsigned)c.initResult);
+    if (!c.held) {
         printf("  not available\n");
         return;
     }
-    printf("  preset         %u\n", held.CurrentPreset);
-    printf("  format         %u\n", held.CurrentFormat);
-    if (held.CurrentFormat < 16) {
-        const FormatEntry& f = held.Formats[held.CurrentFormat];
+    const CameraRecord& r = c.record;
+    printf("  preset         %u\n", r.CurrentPreset);
+    printf("  format         %u\n", r.CurrentFormat);
+    if (r.CurrentFormat < 16) {
+        const FormatEntry& f = r.Formats[r.CurrentFormat];
         printf("  scan area      left %u, top %u, width %u, height %u\n", f.Origin >> 16,
                f.Origin & 0xFFFF, f.Width, f.Height);
     }
-    printf("  shutter max    %u\n", held.FeatureInq[7] & 0xFFF);
+    printf("  shutter max    %u\n", r.FeatureInq[7] & 0xFFF);
 }
 
 typedef void (*Section)(const InfoContext&);
@@ -159,7 +157,15 @@ int CmdInfo(int argc, char** argv) {
                 list.nCount);
         return 1;
     }
-    if (!ReadDataFromFlash(c.index, 0, TAVCAM_RECORD_BYTES, &c.record)) {
+    // The device table is per process, so the camera is initialised here, as
+    // any application's first use does (its saved preset is applied); that
+    // reads page 0, and the record is then taken from the library with the
+    // scan area and the preset in force patched in, rather than read from
+    // flash a second time. A camera that can't be initialised (busy, say) is
+    // shown from flash.
+    c.initResult = USBInitDevice(c.cameraName);
+    c.held = c.initResult == TAVCAM_INIT_OK && USBReadDeviceParams(c.cameraName, &c.record);
+    if (!c.held && !ReadDataFromFlash(c.index, 0, TAVCAM_RECORD_BYTES, &c.record)) {
         fprintf(stderr, "tavcam info: can't read the record of camera %d\n", c.index);
         return 1;
     }
