@@ -3,8 +3,7 @@
 // ranges, the four presets, and what the library holds in force for it.
 //
 // The output is a list of sections, each a function of the InfoContext; a new
-// section (the scan area the library holds for the camera, the preset in
-// force) is one more function and one more line in kSections.
+// section is one more function and one more line in kSections.
 #include <stdio.h>
 #include <string.h>
 
