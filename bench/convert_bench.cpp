@@ -4,7 +4,7 @@
 // built with OpenCV, its bilinear Bayer and UYVY conversions of the same input.
 // Ends with the ratios between them, the last line a one-line summary.
 //
-//   convert_bench [--path=portable|sse2|avx2] [--stream-threshold=BYTES]
+//   convert_bench [--path=portable|sse2|avx2|avx512] [--stream-threshold=BYTES]
 //                 [Google Benchmark flags]
 // --stream-threshold sets the size of source plus picture from which the
 // conversions write past the caches (default 24 MiB), to compare both ways of writing.
@@ -245,7 +245,8 @@ int main(int argc, char** argv) {
             std::string p = a + 7;
             tav::ConvertPath path = p == "portable" ? tav::ConvertPath::Portable
                                     : p == "sse2"   ? tav::ConvertPath::Sse2
-                                                    : tav::ConvertPath::Avx2;
+                                    : p == "avx2"   ? tav::ConvertPath::Avx2
+                                                    : tav::ConvertPath::Avx512;
             if (!tav::ForceConvertPath(path)) {
                 fprintf(stderr, "path %s not available here\n", p.c_str());
                 return 1;
@@ -262,7 +263,7 @@ int main(int argc, char** argv) {
 #if defined(TAVCAM_BENCH_OPENCV)
     cv::setNumThreads(0);  // one thread, as the library's conversions
 #endif
-    const char* paths[] = {"portable", "sse2", "avx2"};
+    const char* paths[] = {"portable", "sse2", "avx2", "avx512"};
     printf("conversion path: %s\n", paths[(int)tav::ActiveConvertPath()]);
     ColourTable();  // built before the timing starts
     for (FrameSize s : kSizes) {

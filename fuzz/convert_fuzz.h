@@ -30,7 +30,7 @@ inline bool Parse(const uint8_t* data, size_t size, size_t srcPerPixel, Frame* f
     if (size < 4) return false;
     f->w = (uint32_t)((data[0] | (data[1] << 8)) % 288);
     f->h = (uint32_t)(data[2] % 40);
-    tav::ConvertPath path = (tav::ConvertPath)(data[3] % 3);
+    tav::ConvertPath path = (tav::ConvertPath)(data[3] % 4);
     if (!tav::ForceConvertPath(path)) tav::ResetConvertPath();
     tav::SetStreamThreshold(data[3] & 16 ? 1 : 0);
     f->src.resize((size_t)f->w * f->h * srcPerPixel);

@@ -11,18 +11,29 @@ namespace tav {
 namespace {
 
 // TAVCAM_CONVERT_AVX2 is defined by the build where the *_avx2.cpp files are
-// compiled with AVX2 code (x86-64 outside Windows: the mingw compilers do not
-// keep the stack aligned to the 32 bytes that spilled AVX registers need).
+// compiled with AVX2 code and the *_avx512.cpp files with AVX-512 BW and VBMI
+// code (x86-64 outside Windows: the mingw compilers do not keep the stack
+// aligned to the 32 bytes that spilled AVX registers need). The compiler's
+// checks include the system's support for the wide registers.
 bool ProcessorHasAvx2() {
 #if defined(TAVCAM_CONVERT_AVX2) && (defined(__GNUC__) || defined(__clang__))
-    // The compiler's check includes the system's support for the wide registers.
     return __builtin_cpu_supports("avx2");
 #else
     return false;
 #endif
 }
 
+bool ProcessorHasAvx512() {
+#if defined(TAVCAM_CONVERT_AVX2) && (defined(__GNUC__) || defined(__clang__))
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vbmi") && ProcessorHasAvx2();
+#else
+    return false;
+#endif
+}
+
 ConvertPath BestPath() {
+    if (ProcessorHasAvx512()) return ConvertPath::Avx512;
     if (ProcessorHasAvx2()) return ConvertPath::Avx2;
 #if defined(__SSE2__)
     return ConvertPath::Sse2;
@@ -60,6 +71,8 @@ bool ConvertPathAvailable(ConvertPath path) {
 #endif
         case ConvertPath::Avx2:
             return ProcessorHasAvx2();
+        case ConvertPath::Avx512:
+            return ProcessorHasAvx512();
     }
     return false;
 }
@@ -87,6 +100,7 @@ namespace convert_detail {
 
 BayerRowFn ActiveBayerRow() {
     switch (ActiveConvertPath()) {
+        case ConvertPath::Avx512:
         case ConvertPath::Avx2:
             return BayerRowAvx2;
         case ConvertPath::Sse2:
@@ -98,6 +112,7 @@ BayerRowFn ActiveBayerRow() {
 
 UyvyRowFn ActiveUyvyRow() {
     switch (ActiveConvertPath()) {
+        case ConvertPath::Avx512:
         case ConvertPath::Avx2:
             return UyvyRowAvx2;
         case ConvertPath::Sse2:
@@ -109,6 +124,7 @@ UyvyRowFn ActiveUyvyRow() {
 
 ShiftRowFn ActiveShiftRow() {
     switch (ActiveConvertPath()) {
+        case ConvertPath::Avx512:
         case ConvertPath::Avx2:
             return ShiftRowAvx2;
         case ConvertPath::Sse2:
@@ -120,6 +136,7 @@ ShiftRowFn ActiveShiftRow() {
 
 StreamCopyFn ActiveStreamCopy() {
     switch (ActiveConvertPath()) {
+        case ConvertPath::Avx512:
         case ConvertPath::Avx2:
             return StreamCopyAvx2;
         case ConvertPath::Sse2:
@@ -127,6 +144,16 @@ StreamCopyFn ActiveStreamCopy() {
         default:
             return nullptr;
     }
+}
+
+LogRowFn ActiveLogRow(const LogBlocks& blocks) {
+    if (ActiveConvertPath() == ConvertPath::Avx512 && blocks.exact) return LogRowAvx512;
+    return LogRowTable;
+}
+
+CopyLinesFn ActiveCopyLines() {
+    ConvertPath p = ActiveConvertPath();
+    return p == ConvertPath::Avx2 || p == ConvertPath::Avx512 ? CopyLinesAvx2 : CopyLinesPortable;
 }
 
 void StreamCopyPortable(uint8_t* dst, const uint8_t* src, size_t n) {

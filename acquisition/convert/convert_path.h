@@ -1,16 +1,20 @@
 // Which instruction-set path the conversions take.
 //
-// The processor is examined once: AVX2 where the processor and the build have
-// it, otherwise SSE2 where the build has it (every x86-64 processor), otherwise
-// the portable path. Tests and benchmarks force a path to compare all of them
-// on one machine; the library itself never forces one.
+// The processor is examined once: AVX-512 with byte permutes (BW and VBMI)
+// where the processor and the build have them, otherwise AVX2 likewise,
+// otherwise SSE2 where the build has it (every x86-64 processor), otherwise
+// the portable path. The AVX-512 path has its own kernel for the logarithmic
+// tables and takes the AVX2 kernels for the rest. Tests and benchmarks force a path to compare all
+// of them on one machine; the library itself never forces one.
 #pragma once
 
 #include <stddef.h>
 
 namespace tav {
 
-enum class ConvertPath { Portable = 0, Sse2 = 1, Avx2 = 2 };
+enum class ConvertPath { Portable = 0, Sse2 = 1, Avx2 = 2, Avx512 = 3 };
+const ConvertPath kConvertPaths[] = {ConvertPath::Portable, ConvertPath::Sse2, ConvertPath::Avx2,
+                                     ConvertPath::Avx512};
 
 // True when this build and this processor can run the path.
 bool ConvertPathAvailable(ConvertPath path);

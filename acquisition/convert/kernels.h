@@ -81,9 +81,39 @@ void ShiftRowSse2(const uint8_t* src, uint8_t* out, size_t n);
 void ShiftRowAvx2(const uint8_t* src, uint8_t* out, size_t n);
 
 // ---- Logarithmic tables -----------------------------------------------------
-// n little-endian samples, masked with `mask`, through the table. One kernel
-// for every path: vector gathers were measured slower than these loads.
+// n little-endian samples, masked with `mask`, through the table. The kernel
+// of the portable, SSE2 and AVX2 paths: vector gathers were measured slower
+// than these loads.
 void LogRow(const uint8_t* src, uint8_t* out, size_t n, const uint8_t* table, unsigned mask);
+
+// A logarithmic table recast so that byte permutes can read it. A table of
+// 1024 or 4096 entries does not fit the 128 bytes one permute reads, but it
+// rises slowly: above sample 128 it steps by at most one over a stretch of
+// samples that doubles with each octave. So each octave of samples from 128
+// up is cut into 64 blocks (of 2, 4, 8, ... samples), and a block is
+// described by two bytes, its first entry and the offset inside it where the
+// entry rises by one (the block's width when it does not). Samples below 128
+// are blocks of one sample. For sample x with h = x >> 7:
+//   s = shift[h]  (0 for h = 0, otherwise 1 + floor(log2 h))
+//   j = (x >> s) + 64 * s,  lo = x & ((1 << s) - 1)
+//   entry = base[j] + (lo >= rise[j])
+// j stays below 448, so base and rise are each four 128-byte permutes.
+// The recast is checked against every entry of the table when it is built;
+// `exact` is false, and the kernel unused, if any entry differed.
+struct LogBlocks {
+    alignas(64) uint8_t base[512];
+    alignas(64) uint8_t rise[512];
+    alignas(64) uint16_t shift[32];
+    bool exact;
+};
+// Built once with the tables.
+const LogBlocks& LogBlocks10();
+const LogBlocks& LogBlocks12();
+
+// LogRow with AVX-512 byte permutes, 64 samples per step; `table` serves the
+// last samples of a line.
+void LogRowAvx512(const uint8_t* src, uint8_t* out, size_t n, const LogBlocks& blocks,
+                  const uint8_t* table, unsigned mask);
 
 // ---- Writing large pictures -------------------------------------------------
 // When a conversion's source and picture together are larger than the
@@ -108,12 +138,31 @@ void StreamCopySse2(uint8_t* dst, const uint8_t* src, size_t n);
 void StreamCopyAvx2(uint8_t* dst, const uint8_t* src, size_t n);
 void StreamFence();
 
+// `lines` lines of `width` bytes with ordinary stores, for a picture that
+// stays in the caches: the source lines follow each other, the picture's are
+// `step` bytes apart (negative: upward). Whole pictures rather than lines,
+// since at 640 bytes a line the cost of a call per line shows.
+typedef void (*CopyLinesFn)(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t width,
+                            uint32_t lines);
+void CopyLinesPortable(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t width,
+                       uint32_t lines);
+void CopyLinesAvx2(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t width, uint32_t lines);
+
 // The row kernels of the active path.
 BayerRowFn ActiveBayerRow();
 UyvyRowFn ActiveUyvyRow();
 ShiftRowFn ActiveShiftRow();
 // Null on the portable path: there the picture is written directly.
 StreamCopyFn ActiveStreamCopy();
+CopyLinesFn ActiveCopyLines();
+// The logarithmic row kernel of the active path; `blocks` is the table's
+// recast for the AVX-512 kernel.
+typedef void (*LogRowFn)(const uint8_t* src, uint8_t* out, size_t n, const LogBlocks& blocks,
+                         const uint8_t* table, unsigned mask);
+LogRowFn ActiveLogRow(const LogBlocks& blocks);
+// LogRow in that form.
+void LogRowTable(const uint8_t* src, uint8_t* out, size_t n, const LogBlocks& blocks,
+                 const uint8_t* table, unsigned mask);
 
 }  // namespace convert_detail
 }  // namespace tav

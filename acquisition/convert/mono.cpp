@@ -11,25 +11,34 @@
 namespace tav {
 namespace {
 
-// Source line of output line k in an interlaced frame: source lines are taken
-// from the bottom upward, the first half of them to the odd output lines, the
-// second half to the even ones. For an odd height the top source line and the
-// last output line are left out (the caller does not ask for k = height - 1).
-inline uint32_t FieldSourceLine(uint32_t k, uint32_t height) {
-    uint32_t half = height / 2;
-    return (k & 1) ? height - 1 - k / 2 : height - 1 - half - k / 2;
-}
-
-// Line copies of an 8-bit picture: past the caches for a large one.
-convert_detail::StreamCopyFn PictureCopy(uint32_t width, uint32_t height) {
-    convert_detail::StreamCopyFn stream = nullptr;
-    if ((uint64_t)width * height * 2 >= StreamThreshold())
-        stream = convert_detail::ActiveStreamCopy();
-    return stream ? stream : convert_detail::StreamCopyPortable;
+// The cache-bypassing copy for a large 8-bit picture, null for one that
+// stays in the caches.
+convert_detail::StreamCopyFn PictureStream(uint32_t width, uint32_t height) {
+    if ((uint64_t)width * height * 2 < StreamThreshold()) return nullptr;
+    return convert_detail::ActiveStreamCopy();
 }
 
 inline uint32_t FieldLinesWritten(uint32_t height) {
     return height & ~1u;
+}
+
+// The field routines walk their source in memory order, source line y from
+// the first used one (1 for an odd height) down the frame, each to its output
+// line: two source lines that follow each other in memory land two output
+// lines apart. Walking the output in order instead reads two interleaved
+// streams that climb the frame a line at a time, which the processor's
+// prefetchers do not follow; at 4096 x 3072 that took from 1.5 to 3 times as long.
+inline uint32_t FirstFieldSourceLine(uint32_t height) {
+    return height - FieldLinesWritten(height);
+}
+
+// Output line of source line y of an interlaced frame: source lines are taken
+// from the bottom upward, the first half of them to the odd output lines, the
+// second half to the even ones. For an odd height the top source line is not
+// used and the last output line not written.
+inline uint32_t FieldOutputLine(uint32_t y, uint32_t height) {
+    uint32_t half = height / 2;
+    return y >= height - half ? 2 * (height - 1 - y) + 1 : 2 * (height - 1 - half - y);
 }
 
 }  // namespace
@@ -55,15 +64,21 @@ void LogRow(const uint8_t* src, uint8_t* out, size_t n, const uint8_t* table, un
     for (; i < n; i++, src += 2) out[i] = table[(src[0] | (src[1] << 8)) & mask];
 }
 
+void LogRowTable(const uint8_t* src, uint8_t* out, size_t n, const LogBlocks&, const uint8_t* table,
+                 unsigned mask) {
+    LogRow(src, out, n, table, mask);
+}
+
 }  // namespace convert_detail
 
 namespace {
 
 void LogPicture(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height,
-                const uint8_t* table, unsigned mask) {
+                const uint8_t* table, const convert_detail::LogBlocks& blocks, unsigned mask) {
+    convert_detail::LogRowFn row = convert_detail::ActiveLogRow(blocks);
     for (uint32_t y = 0; y < height; y++)
-        convert_detail::LogRow(src + (size_t)y * width * 2, dst + (size_t)(height - 1 - y) * width,
-                               width, table, mask);
+        row(src + (size_t)y * width * 2, dst + (size_t)(height - 1 - y) * width, width, blocks,
+            table, mask);
 }
 
 }  // namespace
@@ -75,35 +90,80 @@ void Mono16To8Shift(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t h
 }
 
 void Mono10To8Log(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
-    LogPicture(src, dst, width, height, LogTable10(), 0x3FF);
+    LogPicture(src, dst, width, height, LogTable10(), convert_detail::LogBlocks10(), 0x3FF);
 }
 
 void Mono12To8Log(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
-    LogPicture(src, dst, width, height, LogTable12(), 0xFFF);
+    LogPicture(src, dst, width, height, LogTable12(), convert_detail::LogBlocks12(), 0xFFF);
 }
 
 void Mono12To8LogInterlaced(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
     const uint8_t* table = LogTable12();
-    for (uint32_t k = 0; k < FieldLinesWritten(height); k++)
-        convert_detail::LogRow(src + (size_t)FieldSourceLine(k, height) * width * 2,
-                               dst + (size_t)k * width, width, table, 0xFFF);
+    const convert_detail::LogBlocks& blocks = convert_detail::LogBlocks12();
+    convert_detail::LogRowFn row = convert_detail::ActiveLogRow(blocks);
+    for (uint32_t y = FirstFieldSourceLine(height); y < height; y++)
+        row(src + (size_t)y * width * 2, dst + (size_t)FieldOutputLine(y, height) * width, width,
+            blocks, table, 0xFFF);
 }
 
+namespace {
+
+// The line copies of a large picture, past the caches, in the form of
+// CopyLinesFn.
+struct StreamLines {
+    convert_detail::StreamCopyFn stream;
+    void operator()(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t width,
+                    uint32_t lines) const {
+        for (uint32_t y = 0; y < lines; y++) stream(dst + y * step, src + y * width, width);
+    }
+};
+
+template <typename Lines>
+void FlipLines(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height, Lines lines) {
+    lines(src, dst + (size_t)(height - 1) * width, -(ptrdiff_t)width, width, height);
+}
+
+// Each field's source lines follow each other and land two output lines apart,
+// upward (see FieldOutputLine).
+template <typename Lines>
+void MergeFields(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height, Lines lines) {
+    uint32_t half = height / 2;
+    const uint32_t firsts[2] = {FirstFieldSourceLine(height), height - half};
+    for (uint32_t y : firsts)
+        lines(src + (size_t)y * width, dst + (size_t)FieldOutputLine(y, height) * width,
+              -2 * (ptrdiff_t)width, width, half);
+}
+
+}  // namespace
+
 void MonoCopy8(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
-    if (width == 0) return;
-    convert_detail::StreamCopyFn copy = PictureCopy(width, height);
-    for (uint32_t y = 0; y < height; y++)
-        copy(dst + (size_t)(height - 1 - y) * width, src + (size_t)y * width, width);
-    convert_detail::StreamFence();
+    if (width == 0 || height == 0) return;
+    if (convert_detail::StreamCopyFn stream = PictureStream(width, height)) {
+        FlipLines(src, dst, width, height, StreamLines{stream});
+        convert_detail::StreamFence();
+    } else {
+        FlipLines(src, dst, width, height, convert_detail::ActiveCopyLines());
+    }
 }
 
 void FieldMerge8(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
-    if (width == 0) return;
-    convert_detail::StreamCopyFn copy = PictureCopy(width, height);
-    for (uint32_t k = 0; k < FieldLinesWritten(height); k++)
-        copy(dst + (size_t)k * width, src + (size_t)FieldSourceLine(k, height) * width, width);
-    convert_detail::StreamFence();
+    if (width == 0 || height < 2) return;
+    if (convert_detail::StreamCopyFn stream = PictureStream(width, height)) {
+        MergeFields(src, dst, width, height, StreamLines{stream});
+        convert_detail::StreamFence();
+    } else {
+        MergeFields(src, dst, width, height, convert_detail::ActiveCopyLines());
+    }
 }
+
+namespace convert_detail {
+
+void CopyLinesPortable(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t width,
+                       uint32_t lines) {
+    for (uint32_t y = 0; y < lines; y++) memcpy(dst + y * step, src + y * width, width);
+}
+
+}  // namespace convert_detail
 
 void QuaziColourInsert(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height,
                        uint8_t channel) {

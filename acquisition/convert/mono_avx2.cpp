@@ -1,4 +1,4 @@
-// The 16-bit to 8-bit shift with AVX2, and the cache-bypassing copy.
+// The 16-bit to 8-bit shift with AVX2, and the line copies.
 #include <string.h>
 
 #include "acquisition/convert/kernels.h"
@@ -21,6 +21,31 @@ void ShiftRowAvx2(const uint8_t* src, uint8_t* out, size_t n) {
     }
 #endif
     ShiftRowSse2(src + 2 * i, out + i, n - i);
+}
+
+void CopyLinesAvx2(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t width, uint32_t lines) {
+#if defined(__AVX2__)
+    for (uint32_t y = 0; y < lines; y++) {
+        const uint8_t* from = src + y * width;
+        uint8_t* to = dst + y * step;
+        size_t i = 0;
+        for (; i + 128 <= width; i += 128) {
+            __m256i a = _mm256_loadu_si256((const __m256i*)(from + i));
+            __m256i b = _mm256_loadu_si256((const __m256i*)(from + i + 32));
+            __m256i c = _mm256_loadu_si256((const __m256i*)(from + i + 64));
+            __m256i d = _mm256_loadu_si256((const __m256i*)(from + i + 96));
+            _mm256_storeu_si256((__m256i*)(to + i), a);
+            _mm256_storeu_si256((__m256i*)(to + i + 32), b);
+            _mm256_storeu_si256((__m256i*)(to + i + 64), c);
+            _mm256_storeu_si256((__m256i*)(to + i + 96), d);
+        }
+        for (; i + 32 <= width; i += 32)
+            _mm256_storeu_si256((__m256i*)(to + i), _mm256_loadu_si256((const __m256i*)(from + i)));
+        memcpy(to + i, from + i, width - i);
+    }
+#else
+    CopyLinesPortable(src, dst, step, width, lines);
+#endif
 }
 
 void StreamCopyAvx2(uint8_t* dst, const uint8_t* src, size_t n) {

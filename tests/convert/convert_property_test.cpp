@@ -52,7 +52,7 @@ std::vector<Size> OtherSizes() {
 
 std::vector<ConvertPath> Paths() {
     std::vector<ConvertPath> paths;
-    for (ConvertPath p : {ConvertPath::Portable, ConvertPath::Sse2, ConvertPath::Avx2})
+    for (ConvertPath p : tav::kConvertPaths)
         if (tav::ConvertPathAvailable(p)) paths.push_back(p);
     return paths;
 }

@@ -11,6 +11,7 @@
 
 #include "acquisition/convert/convert.h"
 #include "acquisition/convert/convert_path.h"
+#include "acquisition/convert/kernels.h"
 #include "convert/reference.h"
 
 namespace {
@@ -20,7 +21,7 @@ using tav::ConvertPath;
 
 std::vector<ConvertPath> Paths() {
     std::vector<ConvertPath> paths;
-    for (ConvertPath p : {ConvertPath::Portable, ConvertPath::Sse2, ConvertPath::Avx2})
+    for (ConvertPath p : tav::kConvertPaths)
         if (tav::ConvertPathAvailable(p)) paths.push_back(p);
     return paths;
 }
@@ -226,6 +227,33 @@ TEST(MonoRules, LogRoutinesIgnoreTheHighBits) {
     EXPECT_EQ(out, (Bytes{2, 2, 5, 5}));
     tav::Mono12To8Log(src.data(), out.data(), 4, 1);
     EXPECT_EQ(out, (Bytes{tav::LogTable12()[0x401], 0, 1, 1}));
+}
+
+TEST(MonoRules, LogRoutinesMapEverySampleThroughTheirTable) {
+    // All 65536 sample values, high bits included, as one 256 x 256 frame:
+    // every block and every rise of the permute kernel's recast is crossed.
+    // The recast must be exact, or that kernel would silently not be used.
+    ASSERT_TRUE(tav::convert_detail::LogBlocks10().exact);
+    ASSERT_TRUE(tav::convert_detail::LogBlocks12().exact);
+    Bytes src(2 * 65536);
+    for (unsigned v = 0; v < 65536; v++)
+        src[2 * v] = (uint8_t)v, src[2 * v + 1] = (uint8_t)(v >> 8);
+    OnEveryPath([&] {
+        Bytes out10(65536), out12(65536), outInterlaced(65536);
+        tav::Mono10To8Log(src.data(), out10.data(), 256, 256);
+        tav::Mono12To8Log(src.data(), out12.data(), 256, 256);
+        tav::Mono12To8LogInterlaced(src.data(), outInterlaced.data(), 256, 256);
+        for (unsigned v = 0; v < 65536; v++) {
+            unsigned y = v / 256, x = v % 256, line = 255 - y;
+            // Interlaced: source line y, counted from the bottom, goes to odd
+            // output lines for the first half, even ones for the second.
+            unsigned fromBottom = 255 - y;
+            unsigned fieldLine = fromBottom < 128 ? 2 * fromBottom + 1 : 2 * (fromBottom - 128);
+            ASSERT_EQ(out10[line * 256 + x], tav::LogTable10()[v & 0x3FF]) << v;
+            ASSERT_EQ(out12[line * 256 + x], tav::LogTable12()[v & 0xFFF]) << v;
+            ASSERT_EQ(outInterlaced[fieldLine * 256 + x], tav::LogTable12()[v & 0xFFF]) << v;
+        }
+    });
 }
 
 TEST(MonoRules, LogTablesAreBuiltOnceUnderConcurrentFirstUse) {
