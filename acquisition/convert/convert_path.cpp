@@ -101,6 +101,7 @@ namespace convert_detail {
 BayerRowFn ActiveBayerRow() {
     switch (ActiveConvertPath()) {
         case ConvertPath::Avx512:
+            return BayerRowAvx512;
         case ConvertPath::Avx2:
             return BayerRowAvx2;
         case ConvertPath::Sse2:
@@ -113,6 +114,7 @@ BayerRowFn ActiveBayerRow() {
 UyvyRowFn ActiveUyvyRow() {
     switch (ActiveConvertPath()) {
         case ConvertPath::Avx512:
+            return UyvyRowAvx512;
         case ConvertPath::Avx2:
             return UyvyRowAvx2;
         case ConvertPath::Sse2:

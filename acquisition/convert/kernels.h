@@ -23,6 +23,8 @@ void BayerRowSse2(const uint8_t* up, const uint8_t* cur, const uint8_t* down, ui
                   uint32_t width, bool oddLine);
 void BayerRowAvx2(const uint8_t* up, const uint8_t* cur, const uint8_t* down, uint8_t* out,
                   uint32_t width, bool oddLine);
+void BayerRowAvx512(const uint8_t* up, const uint8_t* cur, const uint8_t* down, uint8_t* out,
+                    uint32_t width, bool oddLine);
 
 // Inner pixel x of a line with both neighbour lines: the bilinear rules with
 // four orthogonal and four diagonal neighbours.
@@ -52,6 +54,7 @@ typedef void (*UyvyRowFn)(const uint8_t* src, uint8_t* out, uint32_t groups);
 void UyvyRowPortable(const uint8_t* src, uint8_t* out, uint32_t groups);
 void UyvyRowSse2(const uint8_t* src, uint8_t* out, uint32_t groups);
 void UyvyRowAvx2(const uint8_t* src, uint8_t* out, uint32_t groups);
+void UyvyRowAvx512(const uint8_t* src, uint8_t* out, uint32_t groups);
 
 // The per-byte terms of the conversion, each truncated toward zero.
 inline int UyvyLuma(int y) {
