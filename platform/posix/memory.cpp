@@ -1,13 +1,26 @@
 // LocalAlloc / LocalFree, and the pointer-validity tests.
 //
-// IsBadReadPtr and IsBadWritePtr read the process's memory map
-// (/proc/self/maps) and check that every page of the range lies in mappings
-// with the needed permission; they never touch the memory itself, so they
-// can't fault and don't disturb guard pages.
+// IsBadReadPtr and IsBadWritePtr ask the kernel for the process's memory map
+// and check that every page of the range lies in mappings with the needed
+// permission; they never touch the memory itself, so they can't fault and
+// don't disturb guard pages.
+//
+// The map is asked mapping by mapping through the PROCMAP_QUERY request on
+// /proc/self/maps (Linux 6.11 and later): about 1.3 us per mapping, where
+// reading the map as text costs 15-20 us, a fifth of converting a 640x480
+// picture. The descriptor for it is opened once and kept (close-on-exec); a
+// forked child drops its parent's, which describes the parent's memory, and
+// opens its own. Older kernels refuse the request, and the text is read.
+#include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include "internal.h"
 
@@ -27,8 +40,9 @@ uintptr_t Hex(const char** p, const char* end) {
     return v;
 }
 
-// True when [begin, end) is covered by mappings that allow `need` ('r' or 'w').
-bool RangeAllowed(uintptr_t begin, uintptr_t end, char need) {
+// True when [begin, end) is covered by mappings that allow `need` ('r' or 'w'),
+// from the text of the map.
+bool RangeAllowedByText(uintptr_t begin, uintptr_t end, char need) {
     int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     char buf[8192];
@@ -71,6 +85,74 @@ bool RangeAllowed(uintptr_t begin, uintptr_t end, char need) {
     }
     close(fd);
     return ok;
+}
+
+// The kernel's description of one mapping, as the PROCMAP_QUERY request
+// takes and fills it (linux/fs.h of 6.11; the build's headers may be older).
+struct ProcmapQuery {
+    uint64_t size;
+    uint64_t queryFlags;
+    uint64_t queryAddr;
+    uint64_t vmaStart;
+    uint64_t vmaEnd;
+    uint64_t vmaFlags;
+    uint64_t vmaPageSize;
+    uint64_t vmaOffset;
+    uint64_t inode;
+    uint32_t devMajor;
+    uint32_t devMinor;
+    uint32_t vmaNameSize;
+    uint32_t buildIdSize;
+    uint64_t vmaNameAddr;
+    uint64_t buildIdAddr;
+};
+static_assert(sizeof(ProcmapQuery) == 104, "the kernel's struct procmap_query");
+static_assert(offsetof(ProcmapQuery, vmaFlags) == 40 && offsetof(ProcmapQuery, vmaNameAddr) == 88,
+              "the kernel's struct procmap_query");
+const unsigned long kProcmapQuery = _IOWR('f', 17, ProcmapQuery);
+const uint64_t kVmaReadable = 1, kVmaWritable = 2;
+
+// The kept descriptor of /proc/self/maps, -1 before the first use.
+std::atomic<int> g_mapsFd{-1};
+
+void DropParentsMaps() {
+    int fd = g_mapsFd.exchange(-1);
+    if (fd >= 0) close(fd);
+}
+
+int MapsFd() {
+    int fd = g_mapsFd.load(std::memory_order_acquire);
+    if (fd >= 0) return fd;
+    static pthread_once_t once = PTHREAD_ONCE_INIT;
+    pthread_once(&once, [] { pthread_atfork(nullptr, nullptr, DropParentsMaps); });
+    int opened = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    if (opened < 0) return -1;
+    int expected = -1;
+    if (g_mapsFd.compare_exchange_strong(expected, opened)) return opened;
+    close(opened);  // another thread was first
+    return expected;
+}
+
+// 1: allowed, 0: not, -1: the kernel does not answer the request.
+int RangeAllowedByQuery(uintptr_t begin, uintptr_t end, char need) {
+    int fd = MapsFd();
+    if (fd < 0) return -1;
+    uint64_t wanted = need == 'r' ? kVmaReadable : kVmaWritable;
+    for (uintptr_t at = begin; at < end;) {
+        ProcmapQuery q;
+        memset(&q, 0, sizeof q);
+        q.size = sizeof q;
+        q.queryAddr = at;  // no flags: the mapping that covers the address
+        if (ioctl(fd, kProcmapQuery, &q) != 0) return errno == ENOENT ? 0 : -1;
+        if (!(q.vmaFlags & wanted) || q.vmaEnd <= at) return 0;
+        at = (uintptr_t)q.vmaEnd;
+    }
+    return 1;
+}
+
+bool RangeAllowed(uintptr_t begin, uintptr_t end, char need) {
+    int answer = RangeAllowedByQuery(begin, end, need);
+    return answer < 0 ? RangeAllowedByText(begin, end, need) : answer == 1;
 }
 
 BOOL Bad(const void* lp, UINT_PTR ucb, char need) {

@@ -1,6 +1,7 @@
 // Zero-filled allocation and the pointer-validity tests.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -57,6 +58,33 @@ TEST(Memory, PointerTestsFollowThePagePermissions) {
     plat::LocalFree(heap);
     EXPECT_FALSE(plat::IsBadReadPtr((const void*)&plat::IsBadReadPtr, 16)) << "code is readable";
     munmap(base, 3 * page);
+}
+
+TEST(Memory, AForkedChildTestsItsOwnMemory) {
+    // The parent's answers come through a descriptor kept open; a child must
+    // not be answered about its parent's memory through it.
+    size_t page = (size_t)sysconf(_SC_PAGESIZE);
+    char* shared =
+        (char*)mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(shared, MAP_FAILED);
+    ASSERT_FALSE(plat::IsBadWritePtr(shared, page));
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Mapped here only, and unmapped here only (in that order, so that
+        // the new mapping can't take the old one's place).
+        char* own =
+            (char*)mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        munmap(shared, page);
+        bool right =
+            own != MAP_FAILED && plat::IsBadWritePtr(shared, 1) && !plat::IsBadWritePtr(own, page);
+        _exit(right ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_FALSE(plat::IsBadWritePtr(shared, page));
+    munmap(shared, page);
 }
 
 }  // namespace
