@@ -93,6 +93,14 @@ uint64_t ProcessStartTime(pid_t pid);
 // start time, not a later one that reuses the id.
 bool ProcessAlive(pid_t pid, uint64_t start);
 
+// ---- Memory --------------------------------------------------------------------------
+
+// The two readings of the memory map behind the pointer tests: per mapping
+// from the kernel (1: [begin, end) allowed, 0: not, -1: the kernel does not
+// answer that request) and from the map's text. `need` is 'r' or 'w'.
+int RangeAllowedByQuery(uintptr_t begin, uintptr_t end, char need);
+bool RangeAllowedByText(uintptr_t begin, uintptr_t end, char need);
+
 // Object-specific waits, called by WaitForSingleObject.
 DWORD MutexWait(void* object, DWORD ms);
 DWORD ThreadWait(void* object, DWORD ms);

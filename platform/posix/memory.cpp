@@ -40,8 +40,8 @@ uintptr_t Hex(const char** p, const char* end) {
     return v;
 }
 
-// True when [begin, end) is covered by mappings that allow `need` ('r' or 'w'),
-// from the text of the map.
+}  // namespace
+
 bool RangeAllowedByText(uintptr_t begin, uintptr_t end, char need) {
     int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
@@ -86,6 +86,8 @@ bool RangeAllowedByText(uintptr_t begin, uintptr_t end, char need) {
     close(fd);
     return ok;
 }
+
+namespace {
 
 // The kernel's description of one mapping, as the PROCMAP_QUERY request
 // takes and fills it (linux/fs.h of 6.11; the build's headers may be older).
@@ -133,7 +135,8 @@ int MapsFd() {
     return expected;
 }
 
-// 1: allowed, 0: not, -1: the kernel does not answer the request.
+}  // namespace
+
 int RangeAllowedByQuery(uintptr_t begin, uintptr_t end, char need) {
     int fd = MapsFd();
     if (fd < 0) return -1;
@@ -149,6 +152,8 @@ int RangeAllowedByQuery(uintptr_t begin, uintptr_t end, char need) {
     }
     return 1;
 }
+
+namespace {
 
 bool RangeAllowed(uintptr_t begin, uintptr_t end, char need) {
     int answer = RangeAllowedByQuery(begin, end, need);

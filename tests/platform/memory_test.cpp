@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
+#include "platform/posix/internal.h"
 
 namespace {
 
@@ -50,6 +51,25 @@ TEST(Memory, PointerTestsFollowThePagePermissions) {
     EXPECT_TRUE(plat::IsBadReadPtr(nullptr, 1));
     EXPECT_TRUE(plat::IsBadWritePtr(nullptr, 1));
     EXPECT_TRUE(plat::IsBadReadPtr(rw, ~(UINT_PTR)0));  // wraps around
+
+    // Both readings of the map agree (the kernel's where it answers; the text
+    // is what older kernels fall back to).
+    struct Case {
+        const char* p;
+        size_t n;
+        char need;
+        bool allowed;
+    } cases[] = {{rw, page, 'w', true},       {ro, page, 'r', true},     {ro, page, 'w', false},
+                 {none, 1, 'r', false},       {gone, 1, 'r', false},     {rw + 10, page, 'r', true},
+                 {rw + 10, page, 'w', false}, {ro, page + 1, 'r', false}};
+    for (const Case& c : cases) {
+        uintptr_t b = (uintptr_t)c.p;
+        EXPECT_EQ(plat::posix::RangeAllowedByText(b, b + c.n, c.need), c.allowed);
+        int query = plat::posix::RangeAllowedByQuery(b, b + c.n, c.need);
+        if (query >= 0) {
+            EXPECT_EQ(query == 1, c.allowed);
+        }
+    }
 
     int local = 0;
     EXPECT_FALSE(plat::IsBadWritePtr(&local, sizeof local));
