@@ -7,7 +7,7 @@
 //   convert_bench [--path=portable|sse2|avx2|avx512] [--stream-threshold=BYTES]
 //                 [Google Benchmark flags]
 // --stream-threshold sets the size of source plus picture from which the
-// conversions write past the caches (default 24 MiB), to compare both ways of writing.
+// conversions write past the caches (default 16 MiB), to compare both ways of writing.
 #include <benchmark/benchmark.h>
 #include <stdio.h>
 #include <stdlib.h>

@@ -8,6 +8,7 @@
 // tests, which stay inside both buffers whatever the size.
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #include "acquisition/convert/convert.h"
 #include "acquisition/convert/convert_path.h"
@@ -175,14 +176,35 @@ bool RegularSize(uint32_t w, uint32_t h) {
     return w >= 4 && w % 2 == 0 && h >= 2 && h % 2 == 0;
 }
 
-// The colour table's entry for each pixel of one output line, in place.
-inline void ThroughTable(uint8_t* line, uint32_t w, const uint8_t* table) {
-    for (uint32_t x = 0; x < w; x++) {
-        uint8_t* px = line + 3 * (size_t)x;
+// The colour table's entry for each of w pixels of `in`, to `out` (which may
+// be `in`).
+inline void ThroughTable(const uint8_t* in, uint8_t* out, uint32_t w, const uint8_t* table) {
+    uint32_t x = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if (in != out) {
+        // Four-byte reads and writes for all but the last pixel: the fourth
+        // byte written lands on the next pixel, which is written next; the
+        // fourth byte of an entry is only read below the table's last entry.
+        const size_t lastEntry = (1u << 24) - 1;
+        for (; x + 1 < w; x++) {
+            uint32_t v, e;
+            memcpy(&v, in + 3 * (size_t)x, 4);
+            size_t i = (size_t)(v & 0xFF) << 16 | (v & 0xFF00) | ((v >> 16) & 0xFF);
+            const uint8_t* entry = table + 3 * i;
+            if (i < lastEntry)
+                memcpy(&e, entry, 4);
+            else
+                e = entry[0] | (uint32_t)entry[1] << 8 | (uint32_t)entry[2] << 16;
+            memcpy(out + 3 * (size_t)x, &e, 4);
+        }
+    }
+#endif
+    for (; x < w; x++) {
+        const uint8_t* px = in + 3 * (size_t)x;
         const uint8_t* e = table + 3 * (((size_t)px[0] << 16) | ((size_t)px[1] << 8) | px[2]);
-        px[0] = e[0];
-        px[1] = e[1];
-        px[2] = e[2];
+        out[3 * (size_t)x] = e[0];
+        out[3 * (size_t)x + 1] = e[1];
+        out[3 * (size_t)x + 2] = e[2];
     }
 }
 
@@ -220,16 +242,21 @@ void BayerToBGR24Table(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_
     if (width == 0 || height == 0) return;
     if (!RegularSize(width, height)) {
         BayerAnySize(src, dst, width, height);
-        for (uint32_t y = 0; y < height; y++)
-            ThroughTable(dst + (size_t)y * width * 3, width, table);
+        for (uint32_t y = 0; y < height; y++) {
+            uint8_t* line = dst + (size_t)y * width * 3;
+            ThroughTable(line, line, width, table);
+        }
         return;
     }
-    // Line by line, so each line goes through the table while it is in cache.
+    // Line by line: each line is made in a buffer in the first-level cache and
+    // goes through the table from there.
     BayerRowFn row = convert_detail::ActiveBayerRow();
+    alignas(64) uint8_t line[kLineBuffer];
     for (uint32_t y = 0; y < height; y++) {
         uint8_t* out = dst + (size_t)(height - 1 - y) * width * 3;
-        RegularLine(src, width, height, y, out, row);
-        ThroughTable(out, width, table);
+        uint8_t* made = (size_t)width * 3 <= kLineBuffer ? line : out;
+        RegularLine(src, width, height, y, made, row);
+        ThroughTable(made, out, width, table);
     }
 }
 

@@ -13,9 +13,17 @@
 namespace tav {
 namespace convert_detail {
 
-template <typename Simd>
-inline void BayerStep(const uint8_t* u, const uint8_t* c, const uint8_t* d, uint8_t* out,
-                      uint32_t x, bool oddLine) {
+// Inlined into the line loops, so that the constants are made once per line
+// and the line's parity is decided once, not per step.
+#if defined(__GNUC__) || defined(__clang__)
+#define TAVCAM_STEP_INLINE inline __attribute__((always_inline))
+#else
+#define TAVCAM_STEP_INLINE inline
+#endif
+
+template <typename Simd, bool oddLine>
+TAVCAM_STEP_INLINE void BayerStep(const uint8_t* u, const uint8_t* c, const uint8_t* d,
+                                  uint8_t* out, uint32_t x) {
     using V = typename Simd::V;
     const V one = Simd::Bytes(1);
     // Lanes 1, 3, 5, ... hold even x.
@@ -32,7 +40,7 @@ inline void BayerStep(const uint8_t* u, const uint8_t* c, const uint8_t* d, uint
     V diag = QuarterSum(uh, ou, dh, od, one);
     V green = Simd::AddBytes(HalveBytes(diag), HalveBytes(cc));
     V b, g, r;
-    if (!oddLine) {
+    if (!oddLine) {  // a template argument: decided when compiled
         // Red at even x, red-line green at odd x.
         b = Select(evenX, diag, v);
         g = Select(evenX, orth, green);
@@ -48,16 +56,27 @@ inline void BayerStep(const uint8_t* u, const uint8_t* c, const uint8_t* d, uint
 
 // A whole line's inner pixels in steps of kLanes. Steps start at odd x; the
 // last one overlaps the one before so that it ends at x = width - 2 (width -
-// kLanes - 1 is odd for the even widths used here). Lines too short for one
-// step, or of odd width, go to `narrower`.
+// kLanes - 1 is odd for the even widths used here).
+template <typename Simd, bool oddLine>
+inline void BayerLineSteps(const uint8_t* up, const uint8_t* cur, const uint8_t* down, uint8_t* out,
+                           uint32_t width) {
+    const uint32_t n = Simd::kLanes;
+    uint32_t x = 1;
+    for (; x + n < width; x += n) BayerStep<Simd, oddLine>(up, cur, down, out, x);
+    if (x < width - 1) BayerStep<Simd, oddLine>(up, cur, down, out, width - n - 1);
+}
+
+// The line in steps; lines too short for one step, or of odd width, go to
+// `narrower`.
 template <typename Simd>
 inline void BayerRowSteps(const uint8_t* up, const uint8_t* cur, const uint8_t* down, uint8_t* out,
                           uint32_t width, bool oddLine, BayerRowFn narrower) {
-    const uint32_t n = Simd::kLanes;
-    if (width < n + 2 || (width & 1) != 0) return narrower(up, cur, down, out, width, oddLine);
-    uint32_t x = 1;
-    for (; x + n < width; x += n) BayerStep<Simd>(up, cur, down, out, x, oddLine);
-    if (x < width - 1) BayerStep<Simd>(up, cur, down, out, width - n - 1, oddLine);
+    if (width < Simd::kLanes + 2 || (width & 1) != 0)
+        return narrower(up, cur, down, out, width, oddLine);
+    if (oddLine)
+        BayerLineSteps<Simd, true>(up, cur, down, out, width);
+    else
+        BayerLineSteps<Simd, false>(up, cur, down, out, width);
 }
 
 }  // namespace convert_detail

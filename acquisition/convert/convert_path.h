@@ -30,7 +30,7 @@ bool ForceConvertPath(ConvertPath path);
 void ResetConvertPath();
 
 // Conversions whose source and picture together take at least this many
-// bytes (24 MiB unless changed) write the picture with cache-bypassing stores
+// bytes (16 MiB unless changed) write the picture with cache-bypassing stores
 // on the vector paths. Tests lower it to reach
 // that code with small frames; 0 restores the default.
 void SetStreamThreshold(size_t bytes);

@@ -33,27 +33,36 @@ inline __m512i Select(__m512i mask, __m512i a, __m512i b) {
     return _mm512_mask_blend_epi8(_mm512_movepi8_mask(mask), b, a);
 }
 
-// Sixty-four pixels given as blue, green and red planes to 192 bytes at out.
-// Byte q of the output is plane q mod 3 of pixel q / 3: each 64-byte chunk
-// takes its blue and green bytes with one two-register permute and its red
-// bytes with a masked permute.
-inline void StoreBgr64(uint8_t* out, __m512i b, __m512i g, __m512i r) {
-    alignas(64) static const struct Indices {
-        uint8_t bg[3][64], red[3][64];
-        uint64_t redMask[3];
-        Indices() : redMask{0, 0, 0} {
-            for (int c = 0; c < 3; c++)
-                for (int p = 0; p < 64; p++) {
-                    int q = 64 * c + p, plane = q % 3, px = q / 3;
-                    bg[c][p] = (uint8_t)(plane == 1 ? 64 + px : px);
-                    red[c][p] = (uint8_t)px;
-                    if (plane == 2) redMask[c] |= 1ull << p;
-                }
+// The permutes' indices for StoreBgr64, made when compiled: byte q of the
+// output is plane q mod 3 of pixel q / 3.
+struct BgrIndices {
+    uint8_t blueGreen[3][64];  // pixel, plus 64 to take it from green
+    uint8_t red[3][64];        // pixel
+    uint64_t redBytes[3];      // the bytes that take red
+};
+
+constexpr BgrIndices MakeBgrIndices() {
+    BgrIndices ix{};
+    for (int c = 0; c < 3; c++)
+        for (int p = 0; p < 64; p++) {
+            int q = 64 * c + p, plane = q % 3, px = q / 3;
+            ix.blueGreen[c][p] = (uint8_t)(plane == 1 ? 64 + px : px);
+            ix.red[c][p] = (uint8_t)px;
+            if (plane == 2) ix.redBytes[c] |= 1ull << p;
         }
-    } ix;
+    return ix;
+}
+
+alignas(64) inline constexpr BgrIndices kBgrIndices = MakeBgrIndices();
+
+// Sixty-four pixels given as blue, green and red planes to 192 bytes at out:
+// each 64-byte chunk takes its blue and green bytes with one two-register
+// permute and its red bytes with a masked permute.
+inline void StoreBgr64(uint8_t* out, __m512i b, __m512i g, __m512i r) {
     for (int c = 0; c < 3; c++) {
-        __m512i t = _mm512_permutex2var_epi8(b, _mm512_load_si512(ix.bg[c]), g);
-        t = _mm512_mask_permutexvar_epi8(t, ix.redMask[c], _mm512_load_si512(ix.red[c]), r);
+        __m512i t = _mm512_permutex2var_epi8(b, _mm512_load_si512(kBgrIndices.blueGreen[c]), g);
+        t = _mm512_mask_permutexvar_epi8(t, kBgrIndices.redBytes[c],
+                                         _mm512_load_si512(kBgrIndices.red[c]), r);
         _mm512_storeu_si512(out + 64 * c, t);
     }
 }

@@ -3,6 +3,7 @@
 // instruction-set path the machine has.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <stdlib.h>
 
@@ -114,6 +115,35 @@ struct ZeroTable {
     uint8_t* get() const { return p; }
     uint8_t& operator[](size_t i) { return p[i]; }
 };
+
+TEST(BayerRules, TheTablesLastEntryIsReadWithinTheTable) {
+    // A white mosaic looks up the last entry, (255, 255, 255), at almost every
+    // pixel. The table ends right at a page without access: reading a byte
+    // past it faults.
+    size_t bytes = 3u << 24, page = (size_t)sysconf(_SC_PAGESIZE);
+    uint8_t* table = (uint8_t*)mmap(nullptr, bytes + page, PROT_READ | PROT_WRITE,
+                                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(table, MAP_FAILED);
+    ASSERT_EQ(mprotect(table + bytes, page, PROT_NONE), 0);
+    uint8_t* last = table + bytes - 3;
+    last[0] = 1, last[1] = 2, last[2] = 3;
+    uint8_t* greenEntry = table + 3 * (((size_t)255 << 16) | (254 << 8) | 255);
+    greenEntry[0] = 4, greenEntry[1] = 5, greenEntry[2] = 6;
+    const uint32_t w = 68, h = 16;
+    Bytes src((size_t)w * h, 255);
+    Bytes plain = Bayer(src, w, h);
+    OnEveryPath([&] {
+        Bytes out(plain.size());
+        tav::BayerToBGR24Table(src.data(), out.data(), w, h, table);
+        for (size_t i = 0; i < (size_t)w * h; i++) {
+            bool white = plain[3 * i + 1] == 255;
+            ASSERT_EQ(out[3 * i], white ? 1 : 4) << i;
+            ASSERT_EQ(out[3 * i + 1], white ? 2 : 5) << i;
+            ASSERT_EQ(out[3 * i + 2], white ? 3 : 6) << i;
+        }
+    });
+    munmap(table, bytes + page);
+}
 
 TEST(BayerRules, IdentityTableGivesThePlainReconstruction) {
     const uint32_t w = 36, h = 16;
