@@ -154,8 +154,14 @@ LogRowFn ActiveLogRow(const LogBlocks& blocks) {
 }
 
 CopyLinesFn ActiveCopyLines() {
-    ConvertPath p = ActiveConvertPath();
-    return p == ConvertPath::Avx2 || p == ConvertPath::Avx512 ? CopyLinesAvx2 : CopyLinesPortable;
+    switch (ActiveConvertPath()) {
+        case ConvertPath::Avx512:
+            return CopyLinesAvx512;
+        case ConvertPath::Avx2:
+            return CopyLinesAvx2;
+        default:
+            return CopyLinesPortable;
+    }
 }
 
 void StreamCopyPortable(uint8_t* dst, const uint8_t* src, size_t n) {

@@ -1,0 +1,44 @@
+// The line copies of small 8-bit pictures with AVX-512: 64 bytes a load and
+// store, the line's last bytes with a masked pair.
+#include "acquisition/convert/kernels.h"
+
+#if defined(__AVX512BW__)
+#include <immintrin.h>
+#endif
+
+namespace tav {
+namespace convert_detail {
+
+void CopyLinesAvx512(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t width,
+                     uint32_t lines) {
+#if defined(__AVX512BW__)
+    // Bytes of a masked load that lie outside the mask are not read (and
+    // can't fault), so the tail stays within both lines.
+    size_t tail = width % 64;
+    __mmask64 tailMask = _cvtu64_mask64(tail ? ~0ull >> (64 - tail) : 0);
+    for (uint32_t y = 0; y < lines; y++) {
+        const uint8_t* from = src + y * width;
+        uint8_t* to = dst + y * step;
+        size_t i = 0;
+        for (; i + 256 <= width; i += 256) {
+            __m512i a = _mm512_loadu_si512((const void*)(from + i));
+            __m512i b = _mm512_loadu_si512((const void*)(from + i + 64));
+            __m512i c = _mm512_loadu_si512((const void*)(from + i + 128));
+            __m512i d = _mm512_loadu_si512((const void*)(from + i + 192));
+            _mm512_storeu_si512((void*)(to + i), a);
+            _mm512_storeu_si512((void*)(to + i + 64), b);
+            _mm512_storeu_si512((void*)(to + i + 128), c);
+            _mm512_storeu_si512((void*)(to + i + 192), d);
+        }
+        for (; i + 64 <= width; i += 64)
+            _mm512_storeu_si512((void*)(to + i), _mm512_loadu_si512((const void*)(from + i)));
+        if (tail)
+            _mm512_mask_storeu_epi8(to + i, tailMask, _mm512_maskz_loadu_epi8(tailMask, from + i));
+    }
+#else
+    CopyLinesAvx2(src, dst, step, width, lines);
+#endif
+}
+
+}  // namespace convert_detail
+}  // namespace tav
