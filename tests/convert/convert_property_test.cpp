@@ -193,30 +193,35 @@ TEST(ConvertProperties, SmallMosaicsWithExtremeSamples) {
     tav::ResetConvertPath();
 }
 
-TEST(ConvertProperties, PicturesWrittenPastTheCachesMatch) {
+TEST(ConvertProperties, PicturesMatchAtAnyDestinationOffset) {
     // Large pictures are written with cache-bypassing stores on the vector
     // paths; with the threshold lowered, small frames take that code too.
     // Destination offsets 1..7 and line lengths that are no multiple of the
-    // store width exercise the copies' ragged ends.
-    tav::SetStreamThreshold(1);
+    // store width exercise the copies' ragged ends and their alignment, both
+    // past the caches and through them.
     std::mt19937 rng(4);
-    for (const Routine* r : {&kRoutines[0], &kRoutines[2], &kRoutines[7], &kRoutines[8]}) {
-        for (Size size : {Size{100, 18}, Size{36, 16}, Size{1028, 16}}) {
-            size_t pixels = (size_t)size.w * size.h;
-            Bytes src = Random(pixels * r->srcPerPixel, rng);
-            Bytes expected = Prefilled(pixels * r->outPerPixel);
-            r->oracle(src, size.w, size.h, expected);
-            for (ConvertPath p : Paths()) {
-                ASSERT_TRUE(tav::ForceConvertPath(p));
-                for (size_t offset = 1; offset < 8; offset += 3) {
-                    Guarded out(pixels * r->outPerPixel + offset);
-                    Bytes before = out.Picture();
-                    r->fast(src.data(), out.data() + offset, size.w, size.h);
-                    Bytes got = out.Picture();
-                    ASSERT_TRUE(out.GuardsIntact()) << r->name << " path " << (int)p;
-                    ASSERT_TRUE(std::equal(before.begin(), before.begin() + offset, got.begin()));
-                    ASSERT_TRUE(std::equal(expected.begin(), expected.end(), got.begin() + offset))
-                        << r->name << " " << Name(size) << " path " << (int)p;
+    for (size_t threshold : {(size_t)1, (size_t)0}) {
+        tav::SetStreamThreshold(threshold);
+        for (const Routine* r : {&kRoutines[0], &kRoutines[2], &kRoutines[7], &kRoutines[8]}) {
+            for (Size size : {Size{100, 18}, Size{36, 16}, Size{1028, 16}}) {
+                size_t pixels = (size_t)size.w * size.h;
+                Bytes src = Random(pixels * r->srcPerPixel, rng);
+                Bytes expected = Prefilled(pixels * r->outPerPixel);
+                r->oracle(src, size.w, size.h, expected);
+                for (ConvertPath p : Paths()) {
+                    ASSERT_TRUE(tav::ForceConvertPath(p));
+                    for (size_t offset = 1; offset < 8; offset += 3) {
+                        Guarded out(pixels * r->outPerPixel + offset);
+                        Bytes before = out.Picture();
+                        r->fast(src.data(), out.data() + offset, size.w, size.h);
+                        Bytes got = out.Picture();
+                        ASSERT_TRUE(out.GuardsIntact()) << r->name << " path " << (int)p;
+                        ASSERT_TRUE(
+                            std::equal(before.begin(), before.begin() + offset, got.begin()));
+                        ASSERT_TRUE(
+                            std::equal(expected.begin(), expected.end(), got.begin() + offset))
+                            << r->name << " " << Name(size) << " path " << (int)p;
+                    }
                 }
             }
         }
