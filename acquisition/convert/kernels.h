@@ -143,17 +143,18 @@ void StreamCopyAvx2(uint8_t* dst, const uint8_t* src, size_t n);
 void StreamFence();
 
 // `lines` lines of `width` bytes with ordinary stores, for a picture that
-// stays in the caches: the source lines follow each other, the picture's are
-// `step` bytes apart (negative: upward). Whole pictures rather than lines,
+// stays in the caches: the source lines are `srcStep` bytes apart, the
+// picture's `step` bytes (negative: upward). Whole pictures rather than lines,
 // since at 640 bytes a line the cost of a call per line shows; for the same
 // reason the vector paths copy with their own loops rather than memcpy.
-typedef void (*CopyLinesFn)(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t width,
-                            uint32_t lines);
-void CopyLinesPortable(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t width,
-                       uint32_t lines);
-void CopyLinesAvx2(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t width, uint32_t lines);
-void CopyLinesAvx512(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t width,
-                     uint32_t lines);
+typedef void (*CopyLinesFn)(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdiff_t step,
+                            size_t width, uint32_t lines);
+void CopyLinesPortable(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdiff_t step,
+                       size_t width, uint32_t lines);
+void CopyLinesAvx2(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdiff_t step,
+                   size_t width, uint32_t lines);
+void CopyLinesAvx512(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdiff_t step,
+                     size_t width, uint32_t lines);
 
 // The row kernels of the active path.
 BayerRowFn ActiveBayerRow();

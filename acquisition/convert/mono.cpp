@@ -112,15 +112,27 @@ namespace {
 // CopyLinesFn.
 struct StreamLines {
     convert_detail::StreamCopyFn stream;
-    void operator()(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t width,
-                    uint32_t lines) const {
-        for (uint32_t y = 0; y < lines; y++) stream(dst + y * step, src + y * width, width);
+    void operator()(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdiff_t step,
+                    size_t width, uint32_t lines) const {
+        for (uint32_t y = 0; y < lines; y++) stream(dst + y * step, src + y * srcStep, width);
     }
 };
 
 template <typename Lines>
 void FlipLines(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height, Lines lines) {
-    lines(src, dst + (size_t)(height - 1) * width, -(ptrdiff_t)width, width, height);
+    lines(src, (ptrdiff_t)width, dst + (size_t)(height - 1) * width, -(ptrdiff_t)width, width,
+          height);
+}
+
+// The same in two passes of every other line, for a picture that stays in the
+// caches: measured at 640x480 in paired runs, 10-20% quicker than one pass and
+// than four or eight; past the caches one pass is quicker.
+void FlipLinesInTwoPasses(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height,
+                          convert_detail::CopyLinesFn lines) {
+    ptrdiff_t w = (ptrdiff_t)width;
+    lines(src, 2 * w, dst + (size_t)(height - 1) * width, -2 * w, width, (height + 1) / 2);
+    if (height >= 2)
+        lines(src + width, 2 * w, dst + (size_t)(height - 2) * width, -2 * w, width, height / 2);
 }
 
 // Each field's source lines follow each other and land two output lines apart,
@@ -130,8 +142,8 @@ void MergeFields(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t heig
     uint32_t half = height / 2;
     const uint32_t firsts[2] = {FirstFieldSourceLine(height), height - half};
     for (uint32_t y : firsts)
-        lines(src + (size_t)y * width, dst + (size_t)FieldOutputLine(y, height) * width,
-              -2 * (ptrdiff_t)width, width, half);
+        lines(src + (size_t)y * width, (ptrdiff_t)width,
+              dst + (size_t)FieldOutputLine(y, height) * width, -2 * (ptrdiff_t)width, width, half);
 }
 
 }  // namespace
@@ -142,7 +154,7 @@ void MonoCopy8(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height
         FlipLines(src, dst, width, height, StreamLines{stream});
         convert_detail::StreamFence();
     } else {
-        FlipLines(src, dst, width, height, convert_detail::ActiveCopyLines());
+        FlipLinesInTwoPasses(src, dst, width, height, convert_detail::ActiveCopyLines());
     }
 }
 
@@ -158,9 +170,9 @@ void FieldMerge8(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t heig
 
 namespace convert_detail {
 
-void CopyLinesPortable(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t width,
-                       uint32_t lines) {
-    for (uint32_t y = 0; y < lines; y++) memcpy(dst + y * step, src + y * width, width);
+void CopyLinesPortable(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdiff_t step,
+                       size_t width, uint32_t lines) {
+    for (uint32_t y = 0; y < lines; y++) memcpy(dst + y * step, src + y * srcStep, width);
 }
 
 }  // namespace convert_detail

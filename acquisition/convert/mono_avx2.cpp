@@ -23,10 +23,11 @@ void ShiftRowAvx2(const uint8_t* src, uint8_t* out, size_t n) {
     ShiftRowSse2(src + 2 * i, out + i, n - i);
 }
 
-void CopyLinesAvx2(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t width, uint32_t lines) {
+void CopyLinesAvx2(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdiff_t step,
+                   size_t width, uint32_t lines) {
 #if defined(__AVX2__)
     for (uint32_t y = 0; y < lines; y++) {
-        const uint8_t* from = src + y * width;
+        const uint8_t* from = src + y * srcStep;
         uint8_t* to = dst + y * step;
         size_t i = 0;
         for (; i + 128 <= width; i += 128) {
@@ -44,7 +45,7 @@ void CopyLinesAvx2(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t widt
         memcpy(to + i, from + i, width - i);
     }
 #else
-    CopyLinesPortable(src, dst, step, width, lines);
+    CopyLinesPortable(src, srcStep, dst, step, width, lines);
 #endif
 }
 

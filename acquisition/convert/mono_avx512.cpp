@@ -9,8 +9,8 @@
 namespace tav {
 namespace convert_detail {
 
-void CopyLinesAvx512(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t width,
-                     uint32_t lines) {
+void CopyLinesAvx512(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdiff_t step,
+                     size_t width, uint32_t lines) {
 #if defined(__AVX512BW__)
     // The stores are aligned to 64 bytes, as a picture's lines rarely are (a
     // large allocation starts 16 bytes into a page): a store across two cache
@@ -18,7 +18,7 @@ void CopyLinesAvx512(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t wi
     // line's last bytes; bytes of a masked load outside the mask are not read
     // (and can't fault), so both stay within their lines.
     for (uint32_t y = 0; y < lines; y++) {
-        const uint8_t* from = src + y * width;
+        const uint8_t* from = src + y * srcStep;
         uint8_t* to = dst + y * step;
         size_t head = (64 - ((uintptr_t)to & 63)) & 63;
         if (head > width) head = width;
@@ -45,7 +45,7 @@ void CopyLinesAvx512(const uint8_t* src, uint8_t* dst, ptrdiff_t step, size_t wi
         }
     }
 #else
-    CopyLinesAvx2(src, dst, step, width, lines);
+    CopyLinesAvx2(src, srcStep, dst, step, width, lines);
 #endif
 }
 
