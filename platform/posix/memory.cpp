@@ -10,7 +10,8 @@
 // reading the map as text costs 15-20 us, a fifth of converting a 640x480
 // picture. The descriptor for it is opened once and kept (close-on-exec); a
 // forked child drops its parent's, which describes the parent's memory, and
-// opens its own. Older kernels refuse the request, and the text is read.
+// opens its own; an application that closes it just makes us open another.
+// Older kernels refuse the request, and the text is read.
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -18,6 +19,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -114,25 +116,44 @@ static_assert(offsetof(ProcmapQuery, vmaFlags) == 40 && offsetof(ProcmapQuery, v
 const unsigned long kProcmapQuery = _IOWR('f', 17, ProcmapQuery);
 const uint64_t kVmaReadable = 1, kVmaWritable = 2;
 
-// The kept descriptor of /proc/self/maps, -1 before the first use.
-std::atomic<int> g_mapsFd{-1};
+// The kept descriptor of /proc/self/maps with the inode of the file it was
+// opened on: inode << 32 | descriptor, 0 before the first use. The process's
+// descriptors are the application's too: one that closes ours and reuses its
+// number must not have its file queried, or closed by a forked child, so each
+// use first checks that the descriptor still names the file we opened.
+std::atomic<uint64_t> g_maps{0};
+
+int KeptFd(uint64_t kept) {
+    if (kept == 0) return -1;
+    int fd = (int)(uint32_t)kept;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || (uint32_t)st.st_ino != (uint32_t)(kept >> 32)) return -1;
+    return fd;
+}
 
 void DropParentsMaps() {
-    int fd = g_mapsFd.exchange(-1);
+    int fd = KeptFd(g_maps.exchange(0));
     if (fd >= 0) close(fd);
 }
 
 int MapsFd() {
-    int fd = g_mapsFd.load(std::memory_order_acquire);
+    uint64_t kept = g_maps.load(std::memory_order_acquire);
+    int fd = KeptFd(kept);
     if (fd >= 0) return fd;
     static pthread_once_t once = PTHREAD_ONCE_INIT;
     pthread_once(&once, [] { pthread_atfork(nullptr, nullptr, DropParentsMaps); });
     int opened = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
     if (opened < 0) return -1;
-    int expected = -1;
-    if (g_mapsFd.compare_exchange_strong(expected, opened)) return opened;
+    struct stat st;
+    if (fstat(opened, &st) != 0) {
+        close(opened);
+        return -1;
+    }
+    // A stale entry is replaced, not closed: its number may be someone else's now.
+    uint64_t mine = (uint64_t)(uint32_t)st.st_ino << 32 | (uint32_t)opened;
+    if (g_maps.compare_exchange_strong(kept, mine)) return opened;
     close(opened);  // another thread was first
-    return expected;
+    return KeptFd(kept);
 }
 
 }  // namespace

@@ -1,5 +1,10 @@
 // Zero-filled allocation and the pointer-validity tests.
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -105,6 +110,48 @@ TEST(Memory, AForkedChildTestsItsOwnMemory) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_FALSE(plat::IsBadWritePtr(shared, page));
     munmap(shared, page);
+}
+
+TEST(Memory, AnApplicationThatClosesTheKeptDescriptorKeepsItsOwnFile) {
+    // The pointer tests keep /proc/self/maps open. An application may close
+    // every descriptor it doesn't know and reuse the numbers: its file must
+    // then be left alone, and the tests still answer right.
+    int local = 0;
+    ASSERT_FALSE(plat::IsBadWritePtr(&local, sizeof local));
+    int kept = -1;
+    DIR* dir = opendir("/proc/self/fd");
+    ASSERT_NE(dir, nullptr);
+    while (dirent* e = readdir(dir)) {
+        char path[300], target[256];
+        snprintf(path, sizeof path, "/proc/self/fd/%s", e->d_name);
+        ssize_t n = readlink(path, target, sizeof target - 1);
+        if (n <= 0) continue;
+        target[n] = 0;
+        if (strstr(target, "/maps") && atoi(e->d_name) != dirfd(dir)) kept = atoi(e->d_name);
+    }
+    closedir(dir);
+    ASSERT_GE(kept, 0) << "the maps descriptor";
+    int mine = open("/dev/null", O_RDWR);
+    ASSERT_GE(mine, 0);
+    ASSERT_EQ(dup2(mine, kept), kept);  // closes ours, the number is the application's now
+    close(mine);
+    EXPECT_FALSE(plat::IsBadWritePtr(&local, sizeof local));
+    EXPECT_TRUE(plat::IsBadWritePtr(nullptr, 1));
+    char target[256];
+    char path[64];
+    snprintf(path, sizeof path, "/proc/self/fd/%d", kept);
+    ssize_t n = readlink(path, target, sizeof target - 1);
+    ASSERT_GT(n, 0);
+    target[n] = 0;
+    EXPECT_STREQ(target, "/dev/null");
+    // Nor does a forked child close it on the way.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(fcntl(kept, F_GETFD) != -1 ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    close(kept);
 }
 
 }  // namespace
