@@ -213,11 +213,11 @@ inline void ThroughTable(const uint8_t* in, uint8_t* out, uint32_t w, const uint
 void BayerToBGR24(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
     if (width == 0 || height == 0) return;
     if (!RegularSize(width, height)) return BayerAnySize(src, dst, width, height);
-    BayerRowFn row = convert_detail::ActiveBayerRow();
+    BayerRowFn row = convert_detail::ActiveKernels().bayer;
     size_t lineBytes = (size_t)width * 3;
     convert_detail::StreamCopyFn stream =
         (size_t)width * height * 4 >= StreamThreshold() && lineBytes <= kLineBuffer
-            ? convert_detail::ActiveStreamCopy()
+            ? convert_detail::ActiveKernels().stream
             : nullptr;
     if (!stream) {
         for (uint32_t y = 0; y < height; y++)
@@ -250,7 +250,7 @@ void BayerToBGR24Table(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_
     }
     // Line by line: each line is made in a buffer in the first-level cache and
     // goes through the table from there.
-    BayerRowFn row = convert_detail::ActiveBayerRow();
+    BayerRowFn row = convert_detail::ActiveKernels().bayer;
     alignas(64) uint8_t line[kLineBuffer];
     for (uint32_t y = 0; y < height; y++) {
         uint8_t* out = dst + (size_t)(height - 1 - y) * width * 3;

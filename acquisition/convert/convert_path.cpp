@@ -98,70 +98,27 @@ void ResetConvertPath() {
 
 namespace convert_detail {
 
-BayerRowFn ActiveBayerRow() {
-    switch (ActiveConvertPath()) {
-        case ConvertPath::Avx512:
-            return BayerRowAvx512;
-        case ConvertPath::Avx2:
-            return BayerRowAvx2;
-        case ConvertPath::Sse2:
-            return BayerRowSse2;
-        default:
-            return BayerRowPortable;
-    }
-}
+namespace {
 
-UyvyRowFn ActiveUyvyRow() {
-    switch (ActiveConvertPath()) {
-        case ConvertPath::Avx512:
-            return UyvyRowAvx512;
-        case ConvertPath::Avx2:
-            return UyvyRowAvx2;
-        case ConvertPath::Sse2:
-            return UyvyRowSse2;
-        default:
-            return UyvyRowPortable;
-    }
-}
+// The kernels of each path, by ConvertPath value. A path without a kernel of
+// its own for a routine takes the next narrower path's.
+const PathKernels kPathKernels[] = {
+    {BayerRowPortable, UyvyRowPortable, ShiftRowPortable, nullptr, CopyLinesPortable, LogRowTable},
+    {BayerRowSse2, UyvyRowSse2, ShiftRowSse2, StreamCopySse2, CopyLinesPortable, LogRowTable},
+    {BayerRowAvx2, UyvyRowAvx2, ShiftRowAvx2, StreamCopyAvx2, CopyLinesAvx2, LogRowTable},
+    {BayerRowAvx512, UyvyRowAvx512, ShiftRowAvx2, StreamCopyAvx2, CopyLinesAvx512, LogRowAvx512},
+};
+static_assert(sizeof kPathKernels / sizeof kPathKernels[0] == (int)ConvertPath::Avx512 + 1,
+              "a row per path");
 
-ShiftRowFn ActiveShiftRow() {
-    switch (ActiveConvertPath()) {
-        case ConvertPath::Avx512:
-        case ConvertPath::Avx2:
-            return ShiftRowAvx2;
-        case ConvertPath::Sse2:
-            return ShiftRowSse2;
-        default:
-            return ShiftRowPortable;
-    }
-}
+}  // namespace
 
-StreamCopyFn ActiveStreamCopy() {
-    switch (ActiveConvertPath()) {
-        case ConvertPath::Avx512:
-        case ConvertPath::Avx2:
-            return StreamCopyAvx2;
-        case ConvertPath::Sse2:
-            return StreamCopySse2;
-        default:
-            return nullptr;
-    }
+const PathKernels& ActiveKernels() {
+    return kPathKernels[(int)ActiveConvertPath()];
 }
 
 LogRowFn ActiveLogRow(const LogBlocks& blocks) {
-    if (ActiveConvertPath() == ConvertPath::Avx512 && blocks.exact) return LogRowAvx512;
-    return LogRowTable;
-}
-
-CopyLinesFn ActiveCopyLines() {
-    switch (ActiveConvertPath()) {
-        case ConvertPath::Avx512:
-            return CopyLinesAvx512;
-        case ConvertPath::Avx2:
-            return CopyLinesAvx2;
-        default:
-            return CopyLinesPortable;
-    }
+    return blocks.exact ? ActiveKernels().log : LogRowTable;
 }
 
 void StreamCopyPortable(uint8_t* dst, const uint8_t* src, size_t n) {

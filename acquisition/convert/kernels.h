@@ -117,6 +117,11 @@ const LogBlocks& LogBlocks12();
 // last samples of a line.
 void LogRowAvx512(const uint8_t* src, uint8_t* out, size_t n, const LogBlocks& blocks,
                   const uint8_t* table, unsigned mask);
+// The form the paths' logarithmic kernels share, and LogRow in it.
+typedef void (*LogRowFn)(const uint8_t* src, uint8_t* out, size_t n, const LogBlocks& blocks,
+                         const uint8_t* table, unsigned mask);
+void LogRowTable(const uint8_t* src, uint8_t* out, size_t n, const LogBlocks& blocks,
+                 const uint8_t* table, unsigned mask);
 
 // ---- Writing large pictures -------------------------------------------------
 // When a conversion's source and picture together are larger than the
@@ -156,21 +161,21 @@ void CopyLinesAvx2(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdiff_
 void CopyLinesAvx512(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdiff_t step,
                      size_t width, uint32_t lines);
 
-// The row kernels of the active path.
-BayerRowFn ActiveBayerRow();
-UyvyRowFn ActiveUyvyRow();
-ShiftRowFn ActiveShiftRow();
-// Null on the portable path: there the picture is written directly.
-StreamCopyFn ActiveStreamCopy();
-CopyLinesFn ActiveCopyLines();
-// The logarithmic row kernel of the active path; `blocks` is the table's
-// recast for the AVX-512 kernel.
-typedef void (*LogRowFn)(const uint8_t* src, uint8_t* out, size_t n, const LogBlocks& blocks,
-                         const uint8_t* table, unsigned mask);
+// The kernels of one instruction-set path.
+struct PathKernels {
+    BayerRowFn bayer;
+    UyvyRowFn uyvy;
+    ShiftRowFn shift;
+    StreamCopyFn stream;  // null on the portable path: there pictures are written directly
+    CopyLinesFn copyLines;
+    LogRowFn log;  // the AVX-512 one reads the table's block form
+};
+
+// The kernels of the active path.
+const PathKernels& ActiveKernels();
+// Its logarithmic row kernel for a table: the plain lookup when the table's
+// block form is not exact.
 LogRowFn ActiveLogRow(const LogBlocks& blocks);
-// LogRow in that form.
-void LogRowTable(const uint8_t* src, uint8_t* out, size_t n, const LogBlocks& blocks,
-                 const uint8_t* table, unsigned mask);
 
 }  // namespace convert_detail
 }  // namespace tav

@@ -15,7 +15,7 @@ namespace {
 // stays in the caches.
 convert_detail::StreamCopyFn PictureStream(uint32_t width, uint32_t height) {
     if ((uint64_t)width * height * 2 < StreamThreshold()) return nullptr;
-    return convert_detail::ActiveStreamCopy();
+    return convert_detail::ActiveKernels().stream;
 }
 
 inline uint32_t FieldLinesWritten(uint32_t height) {
@@ -84,7 +84,7 @@ void LogPicture(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t heigh
 }  // namespace
 
 void Mono16To8Shift(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
-    convert_detail::ShiftRowFn row = convert_detail::ActiveShiftRow();
+    convert_detail::ShiftRowFn row = convert_detail::ActiveKernels().shift;
     for (uint32_t y = 0; y < height; y++)
         row(src + (size_t)y * width * 2, dst + (size_t)(height - 1 - y) * width, width);
 }
@@ -154,7 +154,7 @@ void MonoCopy8(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height
         FlipLines(src, dst, width, height, StreamLines{stream});
         convert_detail::StreamFence();
     } else {
-        FlipLinesInTwoPasses(src, dst, width, height, convert_detail::ActiveCopyLines());
+        FlipLinesInTwoPasses(src, dst, width, height, convert_detail::ActiveKernels().copyLines);
     }
 }
 
@@ -164,7 +164,7 @@ void FieldMerge8(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t heig
         MergeFields(src, dst, width, height, StreamLines{stream});
         convert_detail::StreamFence();
     } else {
-        MergeFields(src, dst, width, height, convert_detail::ActiveCopyLines());
+        MergeFields(src, dst, width, height, convert_detail::ActiveKernels().copyLines);
     }
 }
 

@@ -21,13 +21,13 @@ void UYVYToBGR24(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t heig
     // write nothing at all into one that cannot hold the whole picture.
     uint64_t bytes = (uint64_t)width * height * 3;
     if (bytes > (uint64_t)(UINT_PTR)-1 || plat::IsBadWritePtr(dst, (UINT_PTR)bytes)) return;
-    convert_detail::UyvyRowFn row = convert_detail::ActiveUyvyRow();
+    convert_detail::UyvyRowFn row = convert_detail::ActiveKernels().uyvy;
     // An odd width leaves the line's last pixel as it was: it has no V sample.
     uint32_t groups = width / 2;
     size_t lineBytes = (size_t)width * 3;
     convert_detail::StreamCopyFn stream = (uint64_t)width * height * 5 >= StreamThreshold() &&
                                                   lineBytes <= kLineBuffer && width % 2 == 0
-                                              ? convert_detail::ActiveStreamCopy()
+                                              ? convert_detail::ActiveKernels().stream
                                               : nullptr;
     if (!stream) {
         for (uint32_t y = 0; y < height; y++)
