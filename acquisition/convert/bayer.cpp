@@ -176,38 +176,6 @@ bool RegularSize(uint32_t w, uint32_t h) {
     return w >= 4 && w % 2 == 0 && h >= 2 && h % 2 == 0;
 }
 
-// The colour table's entry for each of w pixels of `in`, to `out` (which may
-// be `in`).
-inline void ThroughTable(const uint8_t* in, uint8_t* out, uint32_t w, const uint8_t* table) {
-    uint32_t x = 0;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    if (in != out) {
-        // Four-byte reads and writes for all but the last pixel: the fourth
-        // byte written lands on the next pixel, which is written next; the
-        // fourth byte of an entry is only read below the table's last entry.
-        const size_t lastEntry = (1u << 24) - 1;
-        for (; x + 1 < w; x++) {
-            uint32_t v, e;
-            memcpy(&v, in + 3 * (size_t)x, 4);
-            size_t i = (size_t)(v & 0xFF) << 16 | (v & 0xFF00) | ((v >> 16) & 0xFF);
-            const uint8_t* entry = table + 3 * i;
-            if (i < lastEntry)
-                memcpy(&e, entry, 4);
-            else
-                e = entry[0] | (uint32_t)entry[1] << 8 | (uint32_t)entry[2] << 16;
-            memcpy(out + 3 * (size_t)x, &e, 4);
-        }
-    }
-#endif
-    for (; x < w; x++) {
-        const uint8_t* px = in + 3 * (size_t)x;
-        const uint8_t* e = table + 3 * (((size_t)px[0] << 16) | ((size_t)px[1] << 8) | px[2]);
-        out[3 * (size_t)x] = e[0];
-        out[3 * (size_t)x + 1] = e[1];
-        out[3 * (size_t)x + 2] = e[2];
-    }
-}
-
 }  // namespace
 
 void BayerToBGR24(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t height) {
@@ -244,23 +212,54 @@ void BayerToBGR24Table(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_
         BayerAnySize(src, dst, width, height);
         for (uint32_t y = 0; y < height; y++) {
             uint8_t* line = dst + (size_t)y * width * 3;
-            ThroughTable(line, line, width, table);
+            convert_detail::ActiveKernels().table(line, line, width, table);
         }
         return;
     }
     // Line by line: each line is made in a buffer in the first-level cache and
     // goes through the table from there.
     BayerRowFn row = convert_detail::ActiveKernels().bayer;
+    convert_detail::TableRowFn lookUp = convert_detail::ActiveKernels().table;
     alignas(64) uint8_t line[kLineBuffer];
     for (uint32_t y = 0; y < height; y++) {
         uint8_t* out = dst + (size_t)(height - 1 - y) * width * 3;
         uint8_t* made = (size_t)width * 3 <= kLineBuffer ? line : out;
         RegularLine(src, width, height, y, made, row);
-        ThroughTable(made, out, width, table);
+        lookUp(made, out, width, table);
     }
 }
 
 namespace convert_detail {
+
+void TableRowPortable(const uint8_t* in, uint8_t* out, uint32_t w, const uint8_t* table) {
+    uint32_t x = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if (in != out) {
+        // Four-byte reads and writes for all but the last pixel: the fourth
+        // byte written lands on the next pixel, which is written next; the
+        // fourth byte of an entry is only read below the table's last entry.
+        const size_t lastEntry = (1u << 24) - 1;
+        for (; x + 1 < w; x++) {
+            uint32_t v, e;
+            memcpy(&v, in + 3 * (size_t)x, 4);
+            size_t i = (size_t)(v & 0xFF) << 16 | (v & 0xFF00) | ((v >> 16) & 0xFF);
+            const uint8_t* entry = table + 3 * i;
+            if (i < lastEntry)
+                memcpy(&e, entry, 4);
+            else
+                e = entry[0] | (uint32_t)entry[1] << 8 | (uint32_t)entry[2] << 16;
+            memcpy(out + 3 * (size_t)x, &e, 4);
+        }
+    }
+#endif
+    for (; x < w; x++) {
+        const uint8_t* px = in + 3 * (size_t)x;
+        const uint8_t* e = table + 3 * (((size_t)px[0] << 16) | ((size_t)px[1] << 8) | px[2]);
+        out[3 * (size_t)x] = e[0];
+        out[3 * (size_t)x + 1] = e[1];
+        out[3 * (size_t)x + 2] = e[2];
+    }
+}
 
 void BayerRowPortable(const uint8_t* up, const uint8_t* cur, const uint8_t* down, uint8_t* out,
                       uint32_t width, bool oddLine) {

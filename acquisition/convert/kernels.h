@@ -48,6 +48,13 @@ inline void BayerInnerPixel(const uint8_t* u, const uint8_t* c, const uint8_t* d
     }
 }
 
+// The colour table's entry (table + 3 * (B << 16 | G << 8 | R)) for each of w
+// pixels of `in`, to `out` (which may be `in`). The table holds 3 * 2^24 bytes
+// and is read nowhere else.
+typedef void (*TableRowFn)(const uint8_t* in, uint8_t* out, uint32_t w, const uint8_t* table);
+void TableRowPortable(const uint8_t* in, uint8_t* out, uint32_t w, const uint8_t* table);
+void TableRowAvx512(const uint8_t* in, uint8_t* out, uint32_t w, const uint8_t* table);
+
 // ---- YUV 4:2:2 -----------------------------------------------------------------
 // `groups` groups of U, Y0, V, Y1 to 2 * groups pixels of blue, green, red.
 typedef void (*UyvyRowFn)(const uint8_t* src, uint8_t* out, uint32_t groups);
@@ -164,6 +171,7 @@ void CopyLinesAvx512(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdif
 // The kernels of one instruction-set path.
 struct PathKernels {
     BayerRowFn bayer;
+    TableRowFn table;
     UyvyRowFn uyvy;
     ShiftRowFn shift;
     StreamCopyFn stream;  // null on the portable path: there pictures are written directly

@@ -55,6 +55,29 @@ constexpr BgrIndices MakeBgrIndices() {
 
 alignas(64) inline constexpr BgrIndices kBgrIndices = MakeBgrIndices();
 
+// The byte permutes of the colour table's lookups (TableRowAvx512): sixteen
+// pixels' bytes B, G, R to words R | G << 8 | B << 16 (the fourth byte is
+// masked off after), and the first three bytes of sixteen words back to 48
+// bytes.
+struct TableIndices {
+    uint8_t toWords[64];
+    uint8_t toBytes[64];
+};
+
+constexpr TableIndices MakeTableIndices() {
+    TableIndices ix{};
+    for (int p = 0; p < 16; p++) {
+        ix.toWords[4 * p] = (uint8_t)(3 * p + 2);
+        ix.toWords[4 * p + 1] = (uint8_t)(3 * p + 1);
+        ix.toWords[4 * p + 2] = (uint8_t)(3 * p);
+        ix.toWords[4 * p + 3] = (uint8_t)(3 * p);
+    }
+    for (int q = 0; q < 48; q++) ix.toBytes[q] = (uint8_t)(q / 3 * 4 + q % 3);
+    return ix;
+}
+
+alignas(64) inline constexpr TableIndices kTableIndices = MakeTableIndices();
+
 // Sixty-four pixels given as blue, green and red planes to 192 bytes at out:
 // each 64-byte chunk takes its blue and green bytes with one two-register
 // permute and its red bytes with a masked permute.
