@@ -232,6 +232,19 @@ OpenResult OpenExisting(int fd, const char* path, size_t size, bool create, Shar
     return OpenResult::Ok;
 }
 
+// Stops holding the object: this process leaves its holders, and the object's
+// name goes with its last holder.
+void LetGo(SharedObject* object) {
+    SharedHeader* h = object->header;
+    RobustLock(&h->lock);
+    RemoveSelfLocked(h);
+    if (PruneLocked(h) == 0 && !h->dead) {
+        h->dead = 1;
+        shm_unlink(object->path);
+    }
+    pthread_mutex_unlock(&h->lock);
+}
+
 }  // namespace
 
 void RobustInit(pthread_mutex_t* mutex, bool recursive) {
@@ -310,32 +323,13 @@ void SharedRelease(SharedObject* object) {
     pthread_mutex_lock(&g_liveLock);
     bool holding = !object->letGo;
     pthread_mutex_unlock(&g_liveLock);
-    if (holding) {
-        RobustLock(&h->lock);
-        RemoveSelfLocked(h);
-        if (PruneLocked(h) == 0 && !h->dead) {
-            h->dead = 1;
-            shm_unlink(object->path);
-        }
-        pthread_mutex_unlock(&h->lock);
-    }
+    if (holding) LetGo(object);
     munmap(h, kSharedHeaderSize + object->userSize);
     close(object->fd);
     delete object;
 }
 
 namespace {
-
-void LetGo(SharedObject* object) {
-    SharedHeader* h = object->header;
-    RobustLock(&h->lock);
-    RemoveSelfLocked(h);
-    if (PruneLocked(h) == 0 && !h->dead) {
-        h->dead = 1;
-        shm_unlink(object->path);
-    }
-    pthread_mutex_unlock(&h->lock);
-}
 
 // At exit the process stops holding its named objects, as Windows closes the
 // handles of a process that ends: the last process to end removes them. The

@@ -126,6 +126,17 @@ bool PopIncomingLocked(Queue* q, Incoming* out) {
     return true;
 }
 
+// With the lock held: answers the oldest incoming send, if any, with the
+// lock released meanwhile (the window procedure may send or post in turn).
+bool HandleOneIncomingLocked(Queue* q) {
+    Incoming in;
+    if (!PopIncomingLocked(q, &in)) return false;
+    pthread_mutex_unlock(&g_msgLock);
+    HandleIncoming(in);
+    pthread_mutex_lock(&g_msgLock);
+    return true;
+}
+
 // When a thread with a queue ends: its windows go, sends waiting for it fail.
 void ThreadEnded(void* arg) {
     Queue* q = (Queue*)arg;
@@ -174,13 +185,7 @@ bool NextMessage(MSG* out, uint32_t filter, UINT min, UINT max, bool wait, bool 
     if (!q) return false;
     pthread_mutex_lock(&g_msgLock);
     for (;;) {
-        Incoming in;
-        if (PopIncomingLocked(q, &in)) {
-            pthread_mutex_unlock(&g_msgLock);
-            HandleIncoming(in);
-            pthread_mutex_lock(&g_msgLock);
-            continue;
-        }
+        if (HandleOneIncomingLocked(q)) continue;
         for (int i = 0; i < q->postedCount; ++i) {
             Posted& p = q->posted[i];
             if (!WindowMatches(p.hwnd, filter) || !InRange(p.msg, min, max)) continue;
@@ -424,13 +429,7 @@ TAVCAM_POSIX_API LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam,
     }
     while (!pending->done) {
         // While waiting, the thread answers what others send to it.
-        Incoming in;
-        if (PopIncomingLocked(q, &in)) {
-            pthread_mutex_unlock(&g_msgLock);
-            HandleIncoming(in);
-            pthread_mutex_lock(&g_msgLock);
-            continue;
-        }
+        if (HandleOneIncomingLocked(q)) continue;
         uint64_t now = MonotonicMs();
         if (now - start >= kSendLimitMs) {
             pending->error = ERROR_TIMEOUT;
