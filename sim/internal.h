@@ -105,6 +105,9 @@ struct StreamState {
     StreamGeometry geometry;
     uint64_t nextFrame = 0;  // number of the next frame to deliver
     int64_t nextDueUs = 0;   // steady-clock time the next transfer is ready
+    bool gated = false;      // transfers wait for an allowance (GateTransfers)
+    uint32_t allowance = 0;
+    uint32_t readsAtGate = 0;  // stream reads waiting for an allowance
 };
 
 struct FaultEntry {

@@ -442,6 +442,32 @@ void SetFramesPerSecond(Server* server, int camera, uint32_t framesPerSecond) {
     cam->streamWake.notify_all();
 }
 
+void GateTransfers(Server* server, int camera, bool gated) {
+    Camera* cam = Find(server, camera);
+    if (!cam) return;
+    std::lock_guard<std::mutex> guard(cam->mu);
+    cam->stream.gated = gated;
+    cam->stream.allowance = 0;
+    cam->streamWake.notify_all();
+}
+
+void AllowTransfers(Server* server, int camera, uint32_t count) {
+    Camera* cam = Find(server, camera);
+    if (!cam) return;
+    std::lock_guard<std::mutex> guard(cam->mu);
+    cam->stream.allowance += count;
+    cam->streamWake.notify_all();
+}
+
+bool WaitForReadAtGate(Server* server, int camera, uint32_t timeoutMs) {
+    Camera* cam = Find(server, camera);
+    if (!cam) return false;
+    std::unique_lock<std::mutex> lock(cam->mu);
+    return cam->streamWake.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        return cam->stream.readsAtGate > 0 && cam->stream.allowance == 0;
+    });
+}
+
 void SetBusyStatus(Server* server, int camera, uint32_t status) {
     Camera* cam = Find(server, camera);
     if (!cam) return;

@@ -64,6 +64,8 @@ Profile MakeFormatProfile(Model model, const std::string& name, const std::strin
 //                   12 bytes in all
 //   lines 2..L+1    the image: ImageSample(seed, frame, x, y, bytesPerPixel),
 //                   one byte, or two bytes little-endian holding 12 bits
+//                   (a hash of the line's key and x: cheap enough that the
+//                   simulator keeps up with hundreds of VGA frames a second)
 //   lines L+2, L+3  zeros, except the frame's last byte: the end marker
 // Frames are numbered from 0 at each stream start.
 
@@ -160,6 +162,17 @@ uint32_t FifoResets(Server* server, int camera, uint8_t flag);
 bool Streaming(Server* server, int camera, uint64_t* framesDelivered);
 // Changes the frame rate of a camera (0: transfers are ready at once).
 void SetFramesPerSecond(Server* server, int camera, uint32_t framesPerSecond);
+
+// Holds the camera's transfers back, for tests that look at each transfer's
+// effect: while gated, a stream read is answered only while the allowance
+// lasts (each transfer uses one) and otherwise waits; a stop, a restart or an
+// unplug still ends the wait. Ungating lets every waiting read through.
+void GateTransfers(Server* server, int camera, bool gated);
+void AllowTransfers(Server* server, int camera, uint32_t count);
+// Waits until a stream read waits at the gate with nothing allowed, which
+// tells that the reader has finished with every transfer before it. False
+// when that didn't happen within timeoutMs.
+bool WaitForReadAtGate(Server* server, int camera, uint32_t timeoutMs);
 
 // ---- Fault injection ------------------------------------------------------------------
 

@@ -51,10 +51,29 @@ uint8_t EndMarker(uint32_t cameraModel, uint32_t bytesPerPixel) {
     return cameraModel >= 5 && bytesPerPixel == 2 ? 0xFE : 0x02;
 }
 
+namespace {
+
+// The key of one image line of one frame.
+uint32_t LineKey(uint32_t seed, uint32_t frameNumber, uint32_t y) {
+    return Mix(Mix(seed * 0x9E3779B1u ^ Mix(frameNumber + 0x632BE5ABu)) ^ (y * 0x85EBCA77u));
+}
+
+// A sample from the line key and x: two multiply-xorshift rounds, which the
+// compiler turns into vector code for a whole line.
+inline uint32_t PixelHash(uint32_t key, uint32_t x) {
+    uint32_t h = key + x * 0x9E3779B1u;
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 12;
+    h *= 0x297A2D39u;
+    return h ^ (h >> 15);
+}
+
+}  // namespace
+
 uint16_t ImageSample(uint32_t seed, uint32_t frameNumber, uint32_t x, uint32_t y,
                      uint32_t bytesPerPixel) {
-    uint32_t h = Mix(seed * 0x9E3779B1u ^ Mix(frameNumber + 0x632BE5ABu));
-    h = Mix(h ^ (y * 0x85EBCA77u) ^ Mix(x + 0x165667B1u));
+    const uint32_t h = PixelHash(LineKey(seed, frameNumber, y), x);
     return bytesPerPixel == 2 ? (uint16_t)(h & 0x0FFF) : (uint16_t)(h & 0xFF);
 }
 
@@ -62,9 +81,11 @@ void FillFrame(const FrameSpec& spec, uint8_t* out) {
     const size_t line = (size_t)spec.width * spec.bytesPerPixel;
     const size_t frameBytes = line * spec.linesPlus4;
     if (frameBytes == 0) return;
-    memset(out, 0, frameBytes);
     const uint8_t start = StartMarker(spec.cameraModel, spec.bytesPerPixel);
     const uint8_t end = EndMarker(spec.cameraModel, spec.bytesPerPixel);
+    // Header lines and trailer lines are zero but for what follows.
+    memset(out, 0, line * (spec.linesPlus4 >= 2 ? 2 : spec.linesPlus4));
+    if (spec.linesPlus4 >= 4) memset(out + line * (spec.linesPlus4 - 2), 0, 2 * line);
     // Header line 0: marker and frame number.
     out[0] = start;
     if (line >= 8) PutLE32(out + 4, spec.frameNumber);
@@ -85,14 +106,15 @@ void FillFrame(const FrameSpec& spec, uint8_t* out) {
     const uint32_t lines = spec.linesPlus4 >= 4 ? spec.linesPlus4 - 4 : 0;
     for (uint32_t y = 0; y < lines; ++y) {
         uint8_t* row = out + line * (2 + y);
-        for (uint32_t x = 0; x < spec.width; ++x) {
-            uint16_t v = ImageSample(spec.seed, spec.frameNumber, x, y, spec.bytesPerPixel);
-            if (spec.bytesPerPixel == 2) {
+        const uint32_t key = LineKey(spec.seed, spec.frameNumber, y);
+        if (spec.bytesPerPixel == 2) {
+            for (uint32_t x = 0; x < spec.width; ++x) {
+                const uint32_t v = PixelHash(key, x) & 0x0FFF;
                 row[2 * x] = (uint8_t)v;
                 row[2 * x + 1] = (uint8_t)(v >> 8);
-            } else {
-                row[x] = (uint8_t)v;
             }
+        } else {
+            for (uint32_t x = 0; x < spec.width; ++x) row[x] = (uint8_t)PixelHash(key, x);
         }
     }
     out[frameBytes - 1] = end;
@@ -154,18 +176,37 @@ Reply ReadStream(Camera* cam, uint32_t outCapacity) {
     if (outCapacity < g.TransferBytes()) return Fail(kErrInsufficientBuffer);
     if (TakeFault(cam, Fault::FailStreamRead, kReadStream)) return Fail(kErrGenFailure);
     const uint64_t generation = s.generation;
-    // Wait for the transfer's time; a stop, a restart or an unplug ends the wait.
+    // Wait for the transfer's time (and, while gated, for an allowance); a
+    // stop, a restart or an unplug ends the wait.
+    bool atGate = false;
+    auto leaveGate = [&]() {
+        if (atGate) --s.readsAtGate;
+        atGate = false;
+    };
     for (;;) {
         if (!cam->plugged) {
+            leaveGate();
             Reply r;
             r.drop = true;
             return r;
         }
-        if (s.generation != generation) return Fail(kErrOperationAborted);
+        if (s.generation != generation) {
+            leaveGate();
+            return Fail(kErrOperationAborted);
+        }
+        if (s.gated && s.allowance == 0) {
+            if (!atGate) ++s.readsAtGate;
+            atGate = true;
+            cam->streamWake.notify_all();  // a test may wait for this read
+            cam->streamWake.wait(lock);
+            continue;
+        }
+        leaveGate();
         const int64_t now = SteadyUs();
         if (now >= s.nextDueUs) break;
         cam->streamWake.wait_for(lock, std::chrono::microseconds(s.nextDueUs - now));
     }
+    if (s.gated) --s.allowance;
     const uint32_t fps = cam->framesPerSecond;
     const int64_t period = fps ? (int64_t)g.framesPerTransfer * 1000000 / fps : 0;
     const int64_t now = SteadyUs();
