@@ -52,7 +52,12 @@ struct ReadParameters {
     uint32_t nBytesPerPixel;              // RawBits / 8 of the current format: 1 or 2
     uint32_t nCameraModel;                // CameraModel of the camera record
     uint32_t nDeliveryMode;               // LIVE_MODE_WINDOW, LIVE_MODE_EVENT or LIVE_MODE_CALLBACK
+    // Who holds the claim (ClaimKind): USBLiveVideoStop ends a reader's waiting
+    // read by stopping the stream, and never does that to a capture.
+    uint8_t nClaimKind;
 };
+
+enum ClaimKind : uint8_t { kClaimNone = 0, kClaimReader = 1, kClaimCapture = 2 };
 
 struct DeviceSlot {
     CameraRecord Record;      // cached flash page 0
@@ -172,6 +177,12 @@ inline void SetSatCoefficient(tav::ReadParameters& rp, uint32_t value) {
 }
 inline uint32_t SatCoefficientOf(const tav::ReadParameters& rp) {
     return __atomic_load_n(&rp.nSatCoefficient, __ATOMIC_RELAXED);
+}
+inline void SetClaimKind(tav::ReadParameters& rp, uint8_t kind) {
+    __atomic_store_n(&rp.nClaimKind, kind, __ATOMIC_RELEASE);
+}
+inline uint8_t ClaimKindOf(const tav::ReadParameters& rp) {
+    return __atomic_load_n(&rp.nClaimKind, __ATOMIC_ACQUIRE);
 }
 // hThread tells USBInitDevice whether a reader exists; record and clear it
 // with these.

@@ -180,8 +180,13 @@ extern "C" TAVCAM_API int32_t WINAPI USBSetCameraFeature(const char* pCameraName
         TraceSet(nFeature, pCameraName, nValue);
     }
     Store(slot, row, nValue);
-    // A running live video picks the coefficient up with its next frame.
-    if (nFeature == FEATURE_SAT_COEFFICIENT) SetSatCoefficient(slot.ReadParameters, nValue);
+    // A running live video picks the coefficient up with its next frame: the
+    // value as the preset keeps it (8 bits in the long layout, 16 in the
+    // short), so the stream and the camera record never disagree.
+    if (nFeature == FEATURE_SAT_COEFFICIENT)
+        SetSatCoefficient(
+            slot.ReadParameters,
+            GetPresetField(slot, Copy::Working, CurrentPresetOf(slot), Field::SatCoefficient));
     return 1;
 }
 

@@ -67,6 +67,7 @@ extern "C" {
 #define CAPEX_NO_BUFFER 7
 #define CAPEX_START_FAILED 8
 #define CAPEX_READ_FAILED 9
+#define CAPEX_BAD_REQUEST 10 /* the request is refused before the camera is claimed */
 
 /* ---- Window messages -------------------------------------------------- */
 

@@ -51,6 +51,7 @@ using ::GetExitCodeThread;
 using ::GetLastError;
 using ::GetMessageA;
 using ::GetModuleFileNameA;
+using ::GetTickCount;
 using ::IsBadReadPtr;
 using ::IsBadWritePtr;
 using ::IsWindow;
