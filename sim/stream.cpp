@@ -174,7 +174,6 @@ Reply ReadStream(Camera* cam, uint32_t outCapacity) {
     if (!s.running) return Fail(kErrGenFailure);
     const StreamGeometry g = s.geometry;
     if (outCapacity < g.TransferBytes()) return Fail(kErrInsufficientBuffer);
-    if (TakeFault(cam, Fault::FailStreamRead, kReadStream)) return Fail(kErrGenFailure);
     const uint64_t generation = s.generation;
     // Wait for the transfer's time (and, while gated, for an allowance); a
     // stop, a restart or an unplug ends the wait.
@@ -207,6 +206,8 @@ Reply ReadStream(Camera* cam, uint32_t outCapacity) {
         cam->streamWake.wait_for(lock, std::chrono::microseconds(s.nextDueUs - now));
     }
     if (s.gated) --s.allowance;
+    // A failing read fails when its transfer was due, and costs no frames.
+    if (TakeFault(cam, Fault::FailStreamRead, kReadStream)) return Fail(kErrGenFailure);
     const uint32_t fps = cam->framesPerSecond;
     const int64_t period = fps ? (int64_t)g.framesPerTransfer * 1000000 / fps : 0;
     const int64_t now = SteadyUs();
