@@ -58,6 +58,7 @@ std::vector<uint8_t> AcquisitionTest::RawFrame(uint32_t number, uint32_t streamW
     spec.linesPlus4 = Slot().ImgHeight + 4;
     spec.bytesPerPixel = bytesPerPixel;
     spec.cameraModel = model_;
+    spec.frameInfo = frameInfo_;
     return sim::MakeFrame(spec);
 }
 

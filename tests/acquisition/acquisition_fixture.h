@@ -64,6 +64,7 @@ class AcquisitionTest : public config_test::ConfigTest {
 
     uint32_t seed_ = 0;
     uint32_t model_ = 0;
+    bool frameInfo_ = false;  // the camera puts an information record in each frame
 };
 
 // A message-only window of the calling thread that counts live-video notices.
