@@ -17,6 +17,7 @@
 //   never comes; it returns once the reader has ended, at most after 6 s.
 #include <string.h>
 
+#include "acquisition/live_statistics.h"
 #include "acquisition/live_video.h"
 #include "acquisition/stream.h"
 #include "config/records.h"
@@ -179,6 +180,7 @@ int32_t StartClaimed(const StartRequest& q, int index, DeviceSlot& slot) {
         rp, GetPresetField(slot, Copy::Working, CurrentPresetOf(slot), Field::SatCoefficient));
     rp.hReaderEvent = PrepareReaderEvent(index, q.mode);
     SetClaimKind(rp, kClaimReader);
+    ResetLiveCounts(index);
 
     // The handle of a reader that ended by itself is still recorded.
     if (HANDLE old = ReaderThreadOf(rp)) plat::CloseHandle(old);

@@ -13,6 +13,7 @@
 #include <string.h>
 
 #include "acquisition/frame_rules.h"
+#include "acquisition/live_statistics.h"
 #include "acquisition/live_video.h"
 #include "acquisition/stream.h"
 #include "core/trace.h"
@@ -26,6 +27,7 @@ namespace {
 // nSatCoefficient change while it runs and are read afresh).
 struct Reader {
     ReadParameters* rp;
+    int index = 0;
     HANDLE camera = INVALID_HANDLE_VALUE;
     HANDLE readerEvent = nullptr;
     uint32_t mode = 0;
@@ -60,12 +62,14 @@ void Notify(const Reader& r, uint32_t code) {
 // The frame could not be delivered: the picture lacks room (or the colour
 // table can't be read).
 void ReportNoRoom(const Reader& r) {
+    AddLiveCount(r.index, LiveCount::NoRoom);
     Trace("Not enough memory for frame transfer \r\n");
     if (r.mode == LIVE_MODE_CALLBACK && r.callback) Notify(r, LIVE_CB_NO_ROOM);
     if (r.mode == LIVE_MODE_WINDOW) plat::PostMessageA(r.hWnd, WM_LIVE_ERROR, 0, LIVE_ERR_NO_ROOM);
 }
 
 void Deliver(Reader& r, uint8_t* frame) {
+    AddLiveCount(r.index, LiveCount::Delivered);
     if (r.ring) {
         // Two stretches of the delivered raw frame are cleared, so that a
         // buffer read again later can't pass for the frame already shown.
@@ -170,6 +174,7 @@ DWORD WINAPI AttachReadThread(LPVOID param) {
     r.format = rp.nFormat;
     r.outBits = rp.nOutBits;
     r.cameraModel = rp.nCameraModel;
+    r.index = (int)rp.nDevice;
     if (rp.bDirectBuffer && rp.pLiveVideoParamEx) {
         r.ring = rp.pLiveVideoParamEx;
         r.ringSize = r.ring->nBuffers;
@@ -212,14 +217,17 @@ DWORD WINAPI AttachReadThread(LPVOID param) {
             // from what the buffer holds.
             if (got != transferBytes && got != 2) {
                 Trace("Received data's size is not equal for the request \r\n");
+                AddLiveCount(r.index, LiveCount::DroppedSize);
                 if (r.mode == LIVE_MODE_WINDOW)
                     plat::PostMessageA(r.hWnd, WM_LIVE_ERROR, 0, LIVE_ERR_SIZE);
                 continue;
             }
             if (!TransferMarked(r.current, transferBytes, r.markers)) {
                 Trace("Received Bad Frame - we don't show it \r\n");
+                AddLiveCount(r.index, LiveCount::DroppedMarkers);
                 continue;
             }
+            AddLiveCount(r.index, LiveCount::Transfers);
             if (good > kGoodRunResetsRestarts) restarts = 0;
             ++good;
             bool delivered = false;
@@ -233,6 +241,7 @@ DWORD WINAPI AttachReadThread(LPVOID param) {
             MoveOn(r, delivered);
         }
         // A failed read: stop the stream, then restart it while restarts last.
+        AddLiveCount(r.index, LiveCount::ReadFailures);
         Trace("attempt to get frame: dwRet=%d, try to restart thread\r\n",
               (int)plat::GetLastError());
         if (!StopStream(r.camera)) {
@@ -244,6 +253,7 @@ DWORD WINAPI AttachReadThread(LPVOID param) {
             return End(r, 0);
         }
         ++restarts;
+        AddLiveCount(r.index, LiveCount::Restarts);
     }
 }
 

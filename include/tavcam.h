@@ -212,6 +212,19 @@ typedef struct CaptureSequence {
     uint32_t reserved1[16];   /* 24 */
 } CaptureSequence;
 
+/* What the live-video reader of a camera did since the stream was started
+ * (USBGetLiveVideoStatistics); 32 bytes on every target. */
+typedef struct LiveVideoStatistics {
+    uint32_t nTransfers;       /*  0: good transfers read */
+    uint32_t nFramesDelivered; /*  4: frames announced */
+    uint32_t nDroppedSize;     /*  8: transfers dropped: wrong size */
+    uint32_t nDroppedMarkers;  /* 12: transfers dropped: wrong start or end marker */
+    uint32_t nNoRoom;          /* 16: frames not written: the picture or colour table unusable */
+    uint32_t nRestarts;        /* 20: stream restarts after failed reads */
+    uint32_t nReadFailures;    /* 24: failed reads */
+    uint32_t bRunning;         /* 28: 1 while the reader runs */
+} LiveVideoStatistics;
+
 /* Live video callback: camera name given to the start, pointer to the code
  * (LIVE_CB_FRAME or LIVE_CB_NO_ROOM), pointer to a value that is 0, 0, and the
  * caller's context. Runs on the reader thread. */
@@ -302,6 +315,8 @@ TAVCAM_API int32_t WINAPI USBVideoOnCallbackStart(const char* pCameraName,
                                                   LiveVideoRequest* pRequest,
                                                   LiveVideoCallback pfnCallback, uintptr_t context);
 TAVCAM_API int32_t WINAPI USBLiveVideoStop(const char* pCameraName);
+TAVCAM_API int32_t WINAPI USBGetLiveVideoStatistics(const char* pCameraName,
+                                                    LiveVideoStatistics* pStatistics);
 
 /* ---- Plug-and-play ------------------------------------------------------- */
 
@@ -344,6 +359,8 @@ TAVCAM_STATIC_ASSERT(offsetof(CaptureFrameExParam, pLiveVideoParamEx) == 24,
                      "CaptureFrameExParam.pLiveVideoParamEx");
 TAVCAM_STATIC_ASSERT(offsetof(CaptureSequence, ppFrameInfo) == 20 || sizeof(void*) == 8,
                      "CaptureSequence.ppFrameInfo");
+TAVCAM_STATIC_ASSERT(sizeof(LiveVideoStatistics) == 32, "LiveVideoStatistics is 32 bytes");
+TAVCAM_STATIC_ASSERT(offsetof(LiveVideoStatistics, nRestarts) == 20, "LiveVideoStatistics");
 TAVCAM_STATIC_ASSERT(offsetof(LiveVideoParamEx, nBuffers) == sizeof(void*),
                      "LiveVideoParamEx.nBuffers");
 

@@ -115,6 +115,14 @@ TEST_F(ReaderTest, WrongSizesAndBadMarkersAreDroppedAndSizesAnnouncedInWindowMod
     Apply(Expect::Bayer, RawFrame(3, kW, 1), kW, kW, kH, 100, &expected);
     EXPECT_TRUE(picture_ == expected);
     EXPECT_EQ(StreamRequests(), "F1SRRRRR");
+    LiveVideoStatistics stats{};
+    ASSERT_EQ(USBGetLiveVideoStatistics(name_.c_str(), &stats), 1);
+    EXPECT_EQ(stats.nTransfers, 1u);
+    EXPECT_EQ(stats.nFramesDelivered, 1u);
+    EXPECT_EQ(stats.nDroppedSize, 1u);
+    EXPECT_EQ(stats.nDroppedMarkers, 2u);
+    EXPECT_EQ(stats.bRunning, 1u);
+    EXPECT_EQ(USBGetLiveVideoStatistics("AcqCam", &stats), 2);
 }
 
 TEST_F(ReaderTest, AReadOfTwoBytesPassesAndItsMarkersAreTheBuffersContent) {
@@ -164,6 +172,12 @@ TEST_F(ReaderTest, ReadFailuresRestartTheStreamWithinTheirCounts) {
         std::string expected = "F1S" + std::string(c.good, 'R') + "RX";
         for (uint32_t i = 1; i < c.starts; ++i) expected += "F1SRX";
         EXPECT_EQ(StreamRequests(), expected + "X");
+        LiveVideoStatistics stats{};
+        ASSERT_EQ(USBGetLiveVideoStatistics(name_.c_str(), &stats), 1);
+        EXPECT_EQ(stats.nRestarts, c.starts - 1);
+        EXPECT_EQ(stats.nReadFailures, c.starts);
+        EXPECT_EQ(stats.nTransfers, c.good);
+        EXPECT_EQ(stats.bRunning, 0u);
         EXPECT_EQ(USBLiveVideoStop(name_.c_str()), 1);  // idle: at once
         sim::ClearFaults(server_, camera_);
         sim::Stop(server_);
