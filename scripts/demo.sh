@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Builds tavcam and runs its main job: the tavcam program lists the cameras it
-# sees, shows the shared block, and shows each camera's record. When no camera
-# server is present, two simulated cameras (a long-layout LineScan and a
-# short-layout AreaCam) are served on a private device directory for the run
-# and stopped at its end.
+# sees, shows the shared block and each camera's record, takes a picture from
+# the first camera, streams a few seconds of live video from each, and prints
+# where the picture is. When no camera server is present, two simulated
+# cameras (a long-layout LineScan with a colour format and a short-layout
+# AreaCam) are served on a private device directory for the run and stopped at
+# its end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-ensure_packages cmake g++ make libgtest-dev googletest libbenchmark-dev
+ensure_packages cmake g++ make libgtest-dev googletest libbenchmark-dev libpng-dev
 
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -30,7 +32,7 @@ if ! compgen -G "$devices/*.sock" >/dev/null; then
     export TAVCAM_DEVICE_DIR
     echo "no camera server found: simulating two cameras in $TAVCAM_DEVICE_DIR"
     "$bin/tavcam-camsim" --dir "$TAVCAM_DEVICE_DIR" \
-        --camera long:LineScan --camera short:AreaCam &
+        --camera long:LineScan:format=1 --camera short:AreaCam &
     simulator=$!
     for _ in $(seq 50); do
         [ "$(compgen -G "$TAVCAM_DEVICE_DIR/*.sock" | wc -l)" -ge 2 ] && break
@@ -46,3 +48,17 @@ for name in $names; do
     echo "\$ tavcam info $name"
     "$bin/tavcam" info "$name"
 done
+first=$(head -n 1 <<<"$names")
+picture=$(mktemp -d /tmp/tavcam-picture-XXXXXX)/picture.png
+for name in $names; do
+    echo
+    echo "\$ tavcam live $name --seconds 3"
+    "$bin/tavcam" live "$name" --seconds 3 | grep -v '^Attempting to open'
+done
+if [ -n "$first" ]; then
+    echo
+    echo "\$ tavcam capture $first -o $picture"
+    "$bin/tavcam" capture "$first" -o "$picture" | grep -v '^Attempting to open'
+    echo
+    echo "picture: $picture"
+fi

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-ensure_packages cmake g++ make libgtest-dev googletest libbenchmark-dev
+ensure_packages cmake g++ make libgtest-dev googletest libbenchmark-dev libpng-dev
 
 build=${1:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

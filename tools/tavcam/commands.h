@@ -18,3 +18,5 @@ int CmdSet(int argc, char** argv);
 int CmdFormat(int argc, char** argv);
 int CmdArea(int argc, char** argv);
 int CmdPreset(int argc, char** argv);
+int CmdCapture(int argc, char** argv);
+int CmdLive(int argc, char** argv);

@@ -16,6 +16,8 @@ const Command kCommands[] = {
     {"format", "NAME INDEX", "switch the camera to another format", CmdFormat},
     {"area", "NAME L T W H", "set the scan area of a partial format", CmdArea},
     {"preset", "save|load NAME P", "save the settings in force as preset P, or load it", CmdPreset},
+    {"capture", "NAME -o FILE [-n N]", "take N pictures into FILE (.bmp or .png)", CmdCapture},
+    {"live", "NAME [--seconds S] ...", "stream live video and show its rate and drops", CmdLive},
 };
 
 void Usage(FILE* out) {

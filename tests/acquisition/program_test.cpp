@@ -1,0 +1,67 @@
+// End to end with real pauses: the tavcam program, a process of its own with
+// its own monitor, takes a picture into a BMP file and streams live video from
+// the simulated camera this test serves.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "acquisition_fixture.h"
+
+namespace acquisition_test {
+namespace {
+
+class ProgramTest : public AcquisitionTest {
+  protected:
+    // Runs the tavcam program with a private namespace of named objects;
+    // returns its exit status and what it printed.
+    int Run(const std::string& args, std::string* output) {
+        const std::string program = testing_support::BinDir() + "/tavcam";
+        const std::string command = "TAVCAM_RUNTIME_DIR=" + runtime_.path +
+                                    " TAVCAM_DEVICE_DIR=" + dir_.path + " " + program + " " + args +
+                                    " 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        if (!pipe) return -1;
+        char chunk[4096];
+        size_t n;
+        while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) output->append(chunk, n);
+        return pclose(pipe);
+    }
+    testing_support::TempDir runtime_;
+};
+
+TEST_F(ProgramTest, CaptureWritesTheFirstFrameAsABitmapAndLiveStreams) {
+    if (access((testing_support::BinDir() + "/tavcam").c_str(), X_OK) != 0)
+        GTEST_SKIP() << "no tavcam program";
+    const FormatCase bayer = {"Bayer", sim::Model::LongLayout, 1, 8, 24, Expect::Bayer};
+    ASSERT_NO_FATAL_FAILURE(OpenCamera(bayer, 0, 0, 100));
+    const std::string file = runtime_.path + "/shot.bmp";
+    std::string output;
+    ASSERT_EQ(Run("capture AcqCam-0 -o " + file, &output), 0) << output;
+    EXPECT_NE(output.find("wrote " + file + " (320 x 240, 24-bit)"), std::string::npos) << output;
+
+    std::ifstream in(file, std::ios::binary);
+    std::vector<uint8_t> bmp((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+    const size_t pixels = 3 * 320 * 240;
+    ASSERT_EQ(bmp.size(), 54 + pixels);
+    EXPECT_EQ(bmp[0], 'B');
+    EXPECT_EQ(bmp[1], 'M');
+    int32_t height = 0;
+    memcpy(&height, bmp.data() + 22, 4);
+    EXPECT_EQ(height, 240);  // positive: bottom-up, the library's own line order
+    std::vector<uint8_t> expected(pixels);
+    Apply(Expect::Bayer, RawFrame(0, 320, 1), 320, 320, 240, 100, &expected);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bmp.begin() + 54));
+
+    output.clear();
+    ASSERT_EQ(Run("live AcqCam-0 --seconds 1 --mode callback --direct 2", &output), 0) << output;
+    EXPECT_NE(output.find("AcqCam-0: "), std::string::npos) << output;
+    EXPECT_NE(output.find("dropped 0 for size and 0 for markers"), std::string::npos) << output;
+}
+
+}  // namespace
+}  // namespace acquisition_test
