@@ -139,6 +139,11 @@ struct Camera {
     uint32_t framesPerSecond = 30;
     FlashSession flash;
     StreamState stream;
+    // Rendered frames of a profile with repeatImages, for one geometry; used
+    // by the stream read after it let go of mu, under cacheMu.
+    std::mutex cacheMu;
+    StreamGeometry cacheGeometry;
+    std::vector<std::vector<uint8_t>> frameCache;
     std::vector<FaultEntry> faults;
     std::vector<Request> log;
     std::vector<uint64_t> logIds;  // log[i] is request logIds[i]

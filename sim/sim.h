@@ -33,7 +33,11 @@ struct Profile {
     uint32_t framesPerSecond = 30;        // stream frame rate
     bool frameInfo = false;               // put a frame information record in each frame
     uint32_t seed = 1;                    // image content is a function of seed and frame number
-    uint32_t flashBusyPolls = 0;          // status polls after CMD_FLASH_BEGIN that answer busy
+    // 0: every frame's image is its own. N: frame n shows the image of frame
+    // n % N (headers still say n), rendered once: a camera that sends large
+    // frames as fast as a reader can take them, for benchmarks.
+    uint32_t repeatImages = 0;
+    uint32_t flashBusyPolls = 0;  // status polls after CMD_FLASH_BEGIN that answer busy
 };
 
 // The camera model number (CameraModel) a profile's record holds.

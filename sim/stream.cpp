@@ -162,6 +162,29 @@ Reply StopStream(Camera* cam) {
     return r;
 }
 
+// Frame spec.frameNumber from the frames rendered once (frame n shows the
+// image of frame n % repeat), its header stamped with its own number.
+static void CopyRenderedFrame(Camera* cam, FrameSpec spec, const StreamGeometry& g, uint32_t repeat,
+                              uint8_t* out) {
+    const uint32_t number = spec.frameNumber;
+    std::lock_guard<std::mutex> guard(cam->cacheMu);
+    const StreamGeometry& c = cam->cacheGeometry;
+    if (c.width != g.width || c.linesPlus4 != g.linesPlus4 || c.bytesPerPixel != g.bytesPerPixel ||
+        cam->frameCache.size() != repeat) {
+        cam->frameCache.assign(repeat, std::vector<uint8_t>(g.FrameBytes()));
+        for (uint32_t k = 0; k < repeat; ++k) {
+            spec.frameNumber = k;
+            FillFrame(spec, cam->frameCache[k].data());
+        }
+        cam->cacheGeometry = g;
+    }
+    memcpy(out, cam->frameCache[number % repeat].data(), g.FrameBytes());
+    const size_t line = (size_t)g.width * g.bytesPerPixel;
+    if (line >= 8) PutLE32(out + 4, number);
+    if (line > 21) out[line + 21] = (uint8_t)(number % 3);
+    if (spec.frameInfo && line >= 14) PutLE32(out + line + 6, number);
+}
+
 Reply ReadStream(Camera* cam, uint32_t outCapacity) {
     std::unique_lock<std::mutex> lock(cam->mu);
     if (TakeFault(cam, Fault::DropConnection, kReadStream)) {
@@ -230,9 +253,14 @@ Reply ReadStream(Camera* cam, uint32_t outCapacity) {
     Reply r;
     r.ok = true;
     r.data.resize(g.TransferBytes());
+    const uint32_t repeat = cam->profile.repeatImages;
     for (uint32_t i = 0; i < g.framesPerTransfer; ++i) {
         spec.frameNumber = (uint32_t)(first + i);
-        FillFrame(spec, r.data.data() + i * g.FrameBytes());
+        uint8_t* out = r.data.data() + i * g.FrameBytes();
+        if (repeat)
+            CopyRenderedFrame(cam, spec, g, repeat, out);
+        else
+            FillFrame(spec, out);
     }
     if (badMarkers) {
         r.data.front() = (uint8_t)~r.data.front();
