@@ -24,12 +24,17 @@ inline void Pixels16(__m256i x, __m256i* b, __m256i* g, __m256i* r) {
     __m256i cneg = _mm256_srai_epi16(c8, 15);
     __m256i br = Term(c8, cneg, _mm256_set1_epi32((13075 << 16) | 16521));
     __m256i gg = Term(c8, cneg, _mm256_set1_epi32((6663 << 16) | 3213));
+    // The green sum of each group in the low half of its 32-bit lane.
+    __m256i gs = _mm256_madd_epi16(gg, _mm256_set1_epi16(1));
     // Each group's terms to both of its pixels: blue (even lanes of br) and
-    // the green sum (even lanes of gs) copied up, red (odd lanes) copied down.
-    __m256i gs = _mm256_add_epi16(gg, _mm256_srli_epi32(gg, 16));
-    __m256i bc = _mm256_blend_epi16(br, _mm256_slli_epi32(br, 16), 0xAA);
-    __m256i rc = _mm256_blend_epi16(_mm256_srli_epi32(br, 16), br, 0xAA);
-    __m256i gc = _mm256_blend_epi16(gs, _mm256_slli_epi32(gs, 16), 0xAA);
+    // the green sum copied up, red (odd lanes) copied down, one shuffle each.
+    const __m256i low = _mm256_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13, 0, 1,
+                                         0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13);
+    const __m256i high = _mm256_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15, 2,
+                                          3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15);
+    __m256i bc = _mm256_shuffle_epi8(br, low);
+    __m256i rc = _mm256_shuffle_epi8(br, high);
+    __m256i gc = _mm256_shuffle_epi8(gs, low);
     *b = _mm256_add_epi16(luma, bc);
     *g = _mm256_sub_epi16(luma, gc);
     *r = _mm256_add_epi16(luma, rc);
