@@ -39,7 +39,7 @@ std::string Name(Size s) {
 std::vector<Size> AllowedSizes() {
     std::vector<Size> sizes;
     for (uint32_t w = 32; w <= 136; w += 4) sizes.push_back({w, w % 8 ? 18u : 16u});
-    for (uint32_t w : {252u, 640u, 1028u, 8196u}) sizes.push_back({w, 16});
+    for (uint32_t w : {252u, 520u, 640u, 1028u, 8196u}) sizes.push_back({w, 16});
     sizes.push_back({32, 40});
     return sizes;
 }
