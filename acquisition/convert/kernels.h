@@ -62,6 +62,10 @@ void UyvyRowPortable(const uint8_t* src, uint8_t* out, uint32_t groups);
 void UyvyRowSse2(const uint8_t* src, uint8_t* out, uint32_t groups);
 void UyvyRowAvx2(const uint8_t* src, uint8_t* out, uint32_t groups);
 void UyvyRowAvx512(const uint8_t* src, uint8_t* out, uint32_t groups);
+// The same, writing past the caches: out aligned to 16 bytes and groups a
+// multiple of 16 (the kernel of a path that has one; see PathKernels).
+void UyvyStreamAvx2(const uint8_t* src, uint8_t* out, uint32_t groups);
+const uint32_t kUyvyStreamGroups = 16;
 
 // The per-byte terms of the conversion, each truncated toward zero.
 inline int UyvyLuma(int y) {
@@ -184,6 +188,7 @@ struct PathKernels {
     BayerRowFn bayer;
     TableRowFn table;
     UyvyRowFn uyvy;
+    UyvyRowFn uyvyStream;  // null: the path writes large YUV pictures through a line buffer
     ShiftRowFn shift;
     StreamCopyFn stream;  // null on the portable path: there pictures are written directly
     CopyLinesFn copyLines;

@@ -44,7 +44,20 @@ void UYVYToBGR24(const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t heig
             row(src + (size_t)y * width * 2, dst + (height - 1 - y) * lineBytes, groups);
         return;
     }
-    // A large picture: each line is made in a buffer that stays in the
+    // A large picture whose lines all start 16-byte aligned, on a path with
+    // a streaming kernel: each step's 96 bytes go straight past the caches,
+    // the writing of memory spread evenly over the arithmetic. (A cache
+    // line is then written past the caches in pieces, but one right after
+    // the other, which the processor combines.)
+    convert_detail::UyvyRowFn direct = convert_detail::ActiveKernels().uyvyStream;
+    if (direct && groups % convert_detail::kUyvyStreamGroups == 0 && lineBytes % 16 == 0 &&
+        ((uintptr_t)dst & 15) == 0) {
+        for (uint32_t y = 0; y < height; y++)
+            direct(src + (size_t)y * width * 2, dst + (size_t)(height - 1 - y) * lineBytes, groups);
+        convert_detail::StreamFence();
+        return;
+    }
+    // Otherwise each line is made in a buffer that stays in the
     // first-level cache, a piece at a time, and what is made is written out
     // past the caches at once, up to the last whole cache line of the
     // destination; so the memory's writing overlaps the arithmetic of the

@@ -214,19 +214,21 @@ TEST_P(ConvertProperties, SmallMosaicsWithExtremeSamples) {
 TEST_P(ConvertProperties, PicturesMatchAtAnyDestinationOffset) {
     // Large pictures are written with cache-bypassing stores on the vector
     // paths; with the threshold lowered, small frames take that code too.
-    // Destination offsets 1..7 and line lengths that are no multiple of the
+    // Destination offsets 0..6 and line lengths that are no multiple of the
     // store width exercise the copies' ragged ends and their alignment, both
-    // past the caches and through them; odd heights, the field routines'
-    // unused top line and unwritten last line.
+    // past the caches and through them (a 64-pixel line at offset 0 is
+    // written straight past them by the YUV kernel); odd heights, the field
+    // routines' unused top line and unwritten last line.
     std::mt19937 rng(4);
     for (size_t threshold : {(size_t)1, (size_t)0}) {
         tav::SetStreamThreshold(threshold);
         for (const Routine* r : {&kRoutines[0], &kRoutines[2], &kRoutines[7], &kRoutines[8]}) {
-            for (Size size : {Size{100, 18}, Size{36, 16}, Size{1028, 16}, Size{100, 17}}) {
+            for (Size size :
+                 {Size{100, 18}, Size{36, 16}, Size{1028, 16}, Size{100, 17}, Size{64, 16}}) {
                 size_t pixels = (size_t)size.w * size.h;
                 const size_t n = pixels * r->outPerPixel;
                 Bytes src = Random(pixels * r->srcPerPixel, rng);
-                for (size_t offset = 1; offset < 8; offset += 3) {
+                for (size_t offset = 0; offset < 8; offset += 3) {
                     Guarded out(n + offset);
                     Bytes before = out.Picture();
                     // Bytes a routine leaves alone keep what was there.
