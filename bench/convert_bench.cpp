@@ -1,23 +1,30 @@
 // Speed of the frame conversions, one thread, on frames of 640x480, 1280x1024,
-// 2048x2048 and 4096x3072: each routine on the active instruction-set path,
-// memcpy of the same picture (and of the 16-bit input) as the floor, and, when
-// built with OpenCV, its bilinear Bayer and UYVY conversions of the same input.
-// Ends with the ratios between them, the last line a one-line summary.
+// 2048x2048 and 4096x3072, each measured against a reference: memcpy of the
+// same picture (or of the 16-bit input), and, when found at configure time,
+// OpenCV's bilinear Bayer and UYVY conversions and libyuv's UYVYToARGB (alone,
+// and followed by ARGBToRGB24, libyuv's way to 24 bits).
 //
 //   convert_bench [--path=portable|sse2|avx2|avx512] [--stream-threshold=BYTES]
 //                 [Google Benchmark flags]
 // --stream-threshold sets the size of source plus picture from which the
 // conversions write past the caches (default 16 MiB), to compare both ways of writing.
 //
-// Unless told otherwise, every benchmark runs five times for 0.2 s each and
-// the ratios take the fastest run of each: on a shared machine a run can be
-// slowed by other work, and each run has buffers of its own, placed afresh in
-// memory, which moves the large frames' times by up to a third.
+// The memory of a shared machine changes speed by up to half within minutes,
+// so two cases timed minutes apart can't be compared. Each benchmark here is a
+// pair: the library's routine (A) and its reference (B) run alternately, A, B,
+// A, B, ..., on the same buffers, each timed on the thread's processor clock,
+// and each A is divided by the B right after it. A pair reports the median of
+// those ratios, their spread (the 10th and 90th percentiles), the number of
+// pairs, and A's median time per pixel. The table at the end gathers the
+// medians; its last line is a one-line summary.
 #include <benchmark/benchmark.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -28,6 +35,10 @@
 #if defined(TAVCAM_BENCH_OPENCV)
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#endif
+#if defined(TAVCAM_BENCH_LIBYUV)
+#include <libyuv/convert_argb.h>
+#include <libyuv/convert_from_argb.h>
 #endif
 
 namespace {
@@ -73,69 +84,93 @@ const std::vector<uint8_t>& ColourTable() {
     return table;
 }
 
+// The buffers of one pair, shared by both sides: the input (scene), a
+// destination large enough for any side's output, and a second buffer
+// (memcpy's source, or libyuv's intermediate picture).
+struct Buffers {
+    FrameSize size;
+    std::vector<uint8_t> src, dst, extra;
+    size_t px() const { return (size_t)size.w * size.h; }
+};
+
+typedef std::function<void(Buffers&)> Side;
+
+struct PairInfo {
+    std::string routine;    // "UYVYToBGR24"
+    std::string reference;  // "memcpy(out)"
+    size_t inBpp;           // bytes per pixel of the scene
+    Side a, b;
+};
+
+double ThreadSeconds() {
+    struct timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return (double)ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    size_t i = (size_t)(p * (double)(v.size() - 1) + 0.5);
+    return v[std::min(i, v.size() - 1)];
+}
+
+struct PairResult {
+    double median = 0, low = 0, high = 0, nsPerPixel = 0;
+    size_t pairs = 0;
+};
+std::map<std::string, PairResult> g_results;  // by "routine|reference|size"
+
+void RunPair(benchmark::State& state, const PairInfo* info, FrameSize s) {
+    Buffers buf;
+    buf.size = s;
+    buf.src = Scene(s, info->inBpp);
+    buf.dst.assign(buf.px() * 4, 0);
+    buf.extra.assign(buf.px() * 4, 1);
+    // One unmeasured round, so that neither side pays for first touches.
+    info->a(buf);
+    info->b(buf);
+    std::vector<double> ratios, aTimes;
+    for (auto _ : state) {
+        double t0 = ThreadSeconds();
+        info->a(buf);
+        benchmark::ClobberMemory();
+        double t1 = ThreadSeconds();
+        info->b(buf);
+        benchmark::ClobberMemory();
+        double t2 = ThreadSeconds();
+        if (t1 > t0 && t2 > t1) {
+            ratios.push_back((t1 - t0) / (t2 - t1));
+            aTimes.push_back(t1 - t0);
+        }
+    }
+    PairResult r;
+    r.median = Percentile(ratios, 0.5);
+    r.low = Percentile(ratios, 0.1);
+    r.high = Percentile(ratios, 0.9);
+    r.nsPerPixel = Percentile(aTimes, 0.5) * 1e9 / (double)buf.px();
+    r.pairs = ratios.size();
+    state.counters["ratio"] = r.median;
+    state.counters["p10"] = r.low;
+    state.counters["p90"] = r.high;
+    state.counters["ns/px"] = r.nsPerPixel;
+    state.counters["pairs"] = (double)r.pairs;
+    g_results[info->routine + "|" + info->reference + "|" + SizeName(s)] = r;
+}
+
+// ---- The two sides ----------------------------------------------------------
+
 typedef void (*Routine)(const uint8_t*, uint8_t*, uint32_t, uint32_t);
 
-void RunRoutine(benchmark::State& state, Routine f, FrameSize s, size_t inBpp, size_t outBpp) {
-    std::vector<uint8_t> src = Scene(s, inBpp);
-    std::vector<uint8_t> dst((size_t)s.w * s.h * outBpp);
-    for (auto _ : state) {
-        f(src.data(), dst.data(), s.w, s.h);
-        benchmark::DoNotOptimize(dst.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)dst.size());
+Side Library(Routine f) {
+    return [f](Buffers& b) { f(b.src.data(), b.dst.data(), b.size.w, b.size.h); };
 }
 
-void RunMemcpy(benchmark::State& state, size_t bytes) {
-    std::vector<uint8_t> src(bytes, 1), dst(bytes);
-    for (auto _ : state) {
-        memcpy(dst.data(), src.data(), bytes);
-        benchmark::DoNotOptimize(dst.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)bytes);
+Side Memcpy(size_t bytesPerPixel) {
+    return [bytesPerPixel](Buffers& b) {
+        memcpy(b.dst.data(), b.extra.data(), b.px() * bytesPerPixel);
+    };
 }
-
-// The colour table's lookups alone, over a reconstructed picture: what
-// BayerToBGR24Table adds to BayerToBGR24.
-void RunTableLookups(benchmark::State& state, FrameSize s) {
-    std::vector<uint8_t> src = Scene(s, 1);
-    std::vector<uint8_t> bgr((size_t)s.w * s.h * 3), dst(bgr.size());
-    tav::BayerToBGR24(src.data(), bgr.data(), s.w, s.h);
-    const uint8_t* table = ColourTable().data();
-    for (auto _ : state) {
-        for (size_t i = 0; i < (size_t)s.w * s.h; i++) {
-            const uint8_t* e = table + 3 * (((size_t)bgr[3 * i] << 16) |
-                                            ((size_t)bgr[3 * i + 1] << 8) | bgr[3 * i + 2]);
-            dst[3 * i] = e[0], dst[3 * i + 1] = e[1], dst[3 * i + 2] = e[2];
-        }
-        benchmark::DoNotOptimize(dst.data());
-        benchmark::ClobberMemory();
-    }
-}
-
-#if defined(TAVCAM_BENCH_OPENCV)
-void RunOpenCvBayer(benchmark::State& state, FrameSize s) {
-    std::vector<uint8_t> src = Scene(s, 1);
-    cv::Mat in((int)s.h, (int)s.w, CV_8UC1, src.data()), out((int)s.h, (int)s.w, CV_8UC3);
-    for (auto _ : state) {
-        // Bilinear demosaicing; red on the first line's first pixel.
-        cv::cvtColor(in, out, cv::COLOR_BayerBG2BGR);
-        benchmark::DoNotOptimize(out.data);
-        benchmark::ClobberMemory();
-    }
-}
-
-void RunOpenCvUyvy(benchmark::State& state, FrameSize s) {
-    std::vector<uint8_t> src = Scene(s, 2);
-    cv::Mat in((int)s.h, (int)s.w, CV_8UC2, src.data()), out((int)s.h, (int)s.w, CV_8UC3);
-    for (auto _ : state) {
-        cv::cvtColor(in, out, cv::COLOR_YUV2BGR_UYVY);
-        benchmark::DoNotOptimize(out.data);
-        benchmark::ClobberMemory();
-    }
-}
-#endif
 
 void BayerTable(const uint8_t* s, uint8_t* d, uint32_t w, uint32_t h) {
     tav::BayerToBGR24Table(s, d, w, h, ColourTable().data());
@@ -145,87 +180,100 @@ void QuaziGreen(const uint8_t* s, uint8_t* d, uint32_t w, uint32_t h) {
     tav::QuaziColourInsert(s, d, w, h, 1);
 }
 
-struct RoutineInfo {
-    const char* name;
-    Routine f;
-    size_t inBpp, outBpp;
-};
-const RoutineInfo kRoutines[] = {
-    {"BayerToBGR24", tav::BayerToBGR24, 1, 3},
-    {"BayerToBGR24Table", BayerTable, 1, 3},
-    {"UYVYToBGR24", tav::UYVYToBGR24, 2, 3},
-    {"Mono16To8Shift", tav::Mono16To8Shift, 2, 1},
-    {"Mono10To8Log", tav::Mono10To8Log, 2, 1},
-    {"Mono12To8Log", tav::Mono12To8Log, 2, 1},
-    {"Mono12To8LogInterlaced", tav::Mono12To8LogInterlaced, 2, 1},
-    {"MonoCopy8", tav::MonoCopy8, 1, 1},
-    {"FieldMerge8", tav::FieldMerge8, 1, 1},
-    {"QuaziColourInsert", QuaziGreen, 1, 3},
-};
-
-// Collects the processor time per iteration of every run, by name, and prints
-// as usual. Processor time, not wall time: the ratios stay meaningful on a
-// machine that other work shares.
-class Collector : public benchmark::ConsoleReporter {
-  public:
-    std::map<std::string, double> ns;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs) {
-            std::string name = r.run_name.str();
-            double t = r.GetAdjustedCPUTime() * 1e9 / benchmark::GetTimeUnitMultiplier(r.time_unit);
-            if (r.run_type == Run::RT_Iteration) {
-                // With repetitions, the fastest: the least disturbed by other work.
-                auto it = ns.find(name);
-                if (it == ns.end() || t < it->second) ns[name] = t;
-            } else if (r.aggregate_name == "median" && !ns.count(name)) {
-                ns[name] = t;  // only aggregates reported
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
+// BayerToBGR24 followed by a plain loop of the colour table's lookups: what
+// BayerToBGR24Table would cost done in two steps.
+void BayerThenLookups(Buffers& b) {
+    tav::BayerToBGR24(b.src.data(), b.extra.data(), b.size.w, b.size.h);
+    const uint8_t* table = ColourTable().data();
+    const uint8_t* in = b.extra.data();
+    uint8_t* out = b.dst.data();
+    for (size_t i = 0; i < b.px(); i++) {
+        const uint8_t* e =
+            table + 3 * (((size_t)in[3 * i] << 16) | ((size_t)in[3 * i + 1] << 8) | in[3 * i + 2]);
+        out[3 * i] = e[0], out[3 * i + 1] = e[1], out[3 * i + 2] = e[2];
     }
-};
-
-double Get(const Collector& c, const std::string& name) {
-    auto it = c.ns.find(name);
-    return it == c.ns.end() ? 0 : it->second;
 }
 
-void PrintRatios(const Collector& c) {
-    std::string summary = "summary (time ratios):";
-    char buf[512];
-    printf("\nRatios (time / time of the reference; below 1 is faster):\n");
+#if defined(TAVCAM_BENCH_OPENCV)
+void OpenCvBayer(Buffers& b) {
+    cv::Mat in((int)b.size.h, (int)b.size.w, CV_8UC1, b.src.data());
+    cv::Mat out((int)b.size.h, (int)b.size.w, CV_8UC3, b.dst.data());
+    cv::cvtColor(in, out, cv::COLOR_BayerBG2BGR);  // bilinear; red first, as ours
+}
+
+void OpenCvUyvy(Buffers& b) {
+    cv::Mat in((int)b.size.h, (int)b.size.w, CV_8UC2, b.src.data());
+    cv::Mat out((int)b.size.h, (int)b.size.w, CV_8UC3, b.dst.data());
+    cv::cvtColor(in, out, cv::COLOR_YUV2BGR_UYVY);
+}
+#endif
+
+#if defined(TAVCAM_BENCH_LIBYUV)
+// A negative height writes the picture bottom-up, as ours are.
+void YuvUyvyToArgb(Buffers& b) {
+    int w = (int)b.size.w, h = (int)b.size.h;
+    libyuv::UYVYToARGB(b.src.data(), 2 * w, b.dst.data(), 4 * w, w, -h);
+}
+
+void YuvUyvyToRgb24(Buffers& b) {
+    int w = (int)b.size.w, h = (int)b.size.h;
+    libyuv::UYVYToARGB(b.src.data(), 2 * w, b.extra.data(), 4 * w, w, -h);
+    libyuv::ARGBToRGB24(b.extra.data(), 4 * w, b.dst.data(), 3 * w, w, h);
+}
+#endif
+
+std::vector<PairInfo> Pairs() {
+    std::vector<PairInfo> p = {
+        {"BayerToBGR24", "memcpy(out)", 1, Library(tav::BayerToBGR24), Memcpy(3)},
+        {"UYVYToBGR24", "memcpy(out)", 2, Library(tav::UYVYToBGR24), Memcpy(3)},
+        {"BayerToBGR24Table", "Bayer+lookups", 1, Library(BayerTable), BayerThenLookups},
+        {"MonoCopy8", "memcpy(out)", 1, Library(tav::MonoCopy8), Memcpy(1)},
+        {"FieldMerge8", "memcpy(out)", 1, Library(tav::FieldMerge8), Memcpy(1)},
+        {"Mono16To8Shift", "memcpy(in)", 2, Library(tav::Mono16To8Shift), Memcpy(2)},
+        {"Mono10To8Log", "memcpy(in)", 2, Library(tav::Mono10To8Log), Memcpy(2)},
+        {"Mono12To8Log", "memcpy(in)", 2, Library(tav::Mono12To8Log), Memcpy(2)},
+        {"Mono12To8LogInterlaced", "memcpy(in)", 2, Library(tav::Mono12To8LogInterlaced),
+         Memcpy(2)},
+        {"QuaziColourInsert", "memcpy(out)", 1, Library(QuaziGreen), Memcpy(3)},
+    };
+#if defined(TAVCAM_BENCH_OPENCV)
+    p.push_back({"BayerToBGR24", "OpenCV", 1, Library(tav::BayerToBGR24), OpenCvBayer});
+    p.push_back({"UYVYToBGR24", "OpenCV", 2, Library(tav::UYVYToBGR24), OpenCvUyvy});
+#endif
+#if defined(TAVCAM_BENCH_LIBYUV)
+    p.push_back({"UYVYToBGR24", "libyuv ARGB", 2, Library(tav::UYVYToBGR24), YuvUyvyToArgb});
+    p.push_back({"UYVYToBGR24", "libyuv RGB24", 2, Library(tav::UYVYToBGR24), YuvUyvyToRgb24});
+#endif
+    return p;
+}
+
+// ---- The table ----------------------------------------------------------------
+
+const PairResult* Find(const std::string& routine, const std::string& reference, FrameSize s) {
+    auto it = g_results.find(routine + "|" + reference + "|" + SizeName(s));
+    return it == g_results.end() ? nullptr : &it->second;
+}
+
+void PrintTable(const std::vector<PairInfo>& pairs) {
+    printf(
+        "\nMedian time ratios of the library's routine to its reference, timed in\n"
+        "alternating pairs (below 1: the routine is faster); [10th, 90th percentile]:\n");
+    std::string summary = "summary (median time ratios):";
     for (FrameSize s : kSizes) {
-        std::string n = SizeName(s);
-        auto get = [&](const char* name) { return Get(c, std::string(name) + "/" + n); };
-        double px = (double)s.w * s.h;
-        double bayer = get("BayerToBGR24"), uyvy = get("UYVYToBGR24");
-        double mOut3 = get("memcpy_out24"), mOut1 = get("memcpy_out8"), mIn2 = get("memcpy_in16");
-        double cvBayer = get("OpenCV_Bayer"), cvUyvy = get("OpenCV_UYVY");
-        double table = get("BayerToBGR24Table") / (bayer + get("TableLookups"));
-        double copy8 = get("MonoCopy8") / mOut1, merge8 = get("FieldMerge8") / mOut1;
-        double shift16 = get("Mono16To8Shift") / mIn2, mono10Log = get("Mono10To8Log") / mIn2;
-        double mono12Log = get("Mono12To8Log") / mIn2,
-               mono12LogI = get("Mono12To8LogInterlaced") / mIn2;
-        printf("%s:\n", n.c_str());
-        printf("  BayerToBGR24 %.3f ns/px, %.2f x memcpy(out)", bayer / px, bayer / mOut3);
-        if (cvBayer > 0)
-            printf(", %.2f x faster than OpenCV (%.3f ns/px)", cvBayer / bayer, cvBayer / px);
-        printf("\n  UYVYToBGR24 %.3f ns/px, %.2f x memcpy(out)", uyvy / px, uyvy / mOut3);
-        if (cvUyvy > 0)
-            printf(", %.2f x faster than OpenCV (%.3f ns/px)", cvUyvy / uyvy, cvUyvy / px);
-        printf("\n  BayerToBGR24Table %.2f x (BayerToBGR24 + lookups)\n", table);
-        printf(
-            "  MonoCopy8 %.2f, FieldMerge8 %.2f x memcpy(out); Mono16To8Shift %.2f x memcpy(in)\n",
-            copy8, merge8, shift16);
-        printf("  Mono10To8Log %.2f, Mono12To8Log %.2f, Mono12To8LogInterlaced %.2f x memcpy(in)\n",
-               mono10Log, mono12Log, mono12LogI);
-        printf("  QuaziColourInsert %.2f x memcpy(out)\n", get("QuaziColourInsert") / mOut3);
-        snprintf(buf, sizeof buf,
-                 " %s bayer/cv %.2f uyvy/cv %.2f bayer/memcpy %.2f copy8 %.2f merge8 %.2f "
-                 "shift16 %.2f log10 %.2f log12 %.2f log12i %.2f table/(bayer+lookups) %.2f;",
-                 n.c_str(), cvBayer > 0 ? bayer / cvBayer : 0.0, cvUyvy > 0 ? uyvy / cvUyvy : 0.0,
-                 bayer / mOut3, copy8, merge8, shift16, mono10Log, mono12Log, mono12LogI, table);
-        summary += buf;
+        printf("%s:\n", SizeName(s).c_str());
+        summary += " " + SizeName(s);
+        for (const PairInfo& p : pairs) {
+            const PairResult* r = Find(p.routine, p.reference, s);
+            if (!r || r->pairs == 0) continue;
+            printf("  %-23s / %-14s %5.2f  [%.2f, %.2f]  %3zu pairs  %.3f ns/px\n",
+                   p.routine.c_str(), p.reference.c_str(), r->median, r->low, r->high, r->pairs,
+                   r->nsPerPixel);
+            char buf[160];
+            snprintf(buf, sizeof buf, " %s/%s %.2f", p.routine.c_str(), p.reference.c_str(),
+                     r->median);
+            summary += buf;
+        }
+        summary += ";";
     }
     printf("%s\n", summary.c_str());
 }
@@ -254,14 +302,9 @@ int main(int argc, char** argv) {
         }
         args.push_back(argv[i]);
     }
-    bool repetitions = false, minTime = false;
-    for (char* a : args) {
-        repetitions |= strncmp(a, "--benchmark_repetitions", 23) == 0;
-        minTime |= strncmp(a, "--benchmark_min_time", 20) == 0;
-    }
-    char defaultRepetitions[] = "--benchmark_repetitions=5";
-    char defaultMinTime[] = "--benchmark_min_time=0.2";
-    if (!repetitions) args.push_back(defaultRepetitions);
+    bool minTime = false;
+    for (char* a : args) minTime |= strncmp(a, "--benchmark_min_time", 20) == 0;
+    char defaultMinTime[] = "--benchmark_min_time=1";
     if (!minTime) args.push_back(defaultMinTime);
     int n = (int)args.size();
 #if defined(TAVCAM_BENCH_OPENCV)
@@ -270,32 +313,15 @@ int main(int argc, char** argv) {
     const char* paths[] = {"portable", "sse2", "avx2", "avx512"};
     printf("conversion path: %s\n", paths[(int)tav::ActiveConvertPath()]);
     ColourTable();  // built before the timing starts
-    for (FrameSize s : kSizes) {
-        std::string n2 = SizeName(s);
-        for (const RoutineInfo& r : kRoutines)
-            benchmark::RegisterBenchmark((std::string(r.name) + "/" + n2).c_str(), RunRoutine, r.f,
-                                         s, r.inBpp, r.outBpp)
+    static const std::vector<PairInfo> pairs = Pairs();
+    for (FrameSize s : kSizes)
+        for (const PairInfo& p : pairs)
+            benchmark::RegisterBenchmark(
+                (p.routine + "_vs_" + p.reference + "/" + SizeName(s)).c_str(), RunPair, &p, s)
                 ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("TableLookups/" + n2).c_str(), RunTableLookups, s)
-            ->Unit(benchmark::kMicrosecond);
-        size_t px = (size_t)s.w * s.h;
-        benchmark::RegisterBenchmark(("memcpy_out24/" + n2).c_str(), RunMemcpy, 3 * px)
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("memcpy_out8/" + n2).c_str(), RunMemcpy, px)
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("memcpy_in16/" + n2).c_str(), RunMemcpy, 2 * px)
-            ->Unit(benchmark::kMicrosecond);
-#if defined(TAVCAM_BENCH_OPENCV)
-        benchmark::RegisterBenchmark(("OpenCV_Bayer/" + n2).c_str(), RunOpenCvBayer, s)
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("OpenCV_UYVY/" + n2).c_str(), RunOpenCvUyvy, s)
-            ->Unit(benchmark::kMicrosecond);
-#endif
-    }
     benchmark::Initialize(&n, args.data());
-    Collector collector;
-    benchmark::RunSpecifiedBenchmarks(&collector);
-    PrintRatios(collector);
+    benchmark::RunSpecifiedBenchmarks();
+    PrintTable(pairs);
     benchmark::Shutdown();
     return 0;
 }

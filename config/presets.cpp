@@ -228,9 +228,16 @@ extern "C" TAVCAM_API int32_t WINAPI USBLoadParams(const char* pCameraName, uint
     // copy and the camera stay as they were.
     void* image = IsShortLayout(slot) ? (void*)&slot.FlashShort : (void*)&slot.FlashLong;
     if (!ReadDataFromFlash(index, kFlashPageSaveData, SaveDataSize(slot), image)) return 0;
-    // A preset whose format names no format entry (16 or more) is refused
-    // before it changes anything.
-    if (GetPresetField(slot, Copy::Flash, p, Field::Format) >= (uint32_t)kFormatSlots) return 0;
+    // A camera with several formats selects the preset's format and makes it
+    // the current one; a format that names no entry (16 or more) would take
+    // the library outside its sixteen entries, so such a preset is refused
+    // before it changes anything. With one format the byte is never used.
+    uint32_t format = GetPresetField(slot, Copy::Flash, p, Field::Format);
+    if (slot.Record.FormatCount > 1 && format >= (uint32_t)kFormatSlots) {
+        Trace("USBLoadParams: %s preset %d names no format (%d), refused \r\n", pCameraName, p,
+              (int)format);
+        return 0;
+    }
 
     // Preset p becomes current in the working copy; the flash image keeps the
     // CurrentPreset that flash holds.

@@ -7,6 +7,12 @@
  * by the camera names that USBGetSuppDeviceList hands out ("LineScan-0"); the
  * digit after the first '-' is the device index 0..7.
  *
+ * A library that refuses to attach (a process beyond the monitor and three
+ * clients) stays loaded but inert: every export then returns 0 and writes
+ * nothing (on Windows the load itself fails). Where this header says "our
+ * refusal" or "our check", the library refuses an input that would otherwise
+ * make it read or write outside its tables or the caller's memory.
+ *
  * Caller blocks are flat records of 32-bit fields. The offsets written next to
  * the fields are those of the 32-bit Windows DLL (pointers and handles 4
  * bytes) and are checked there by static_assert. On 64-bit targets pointers
@@ -238,65 +244,294 @@ typedef void(WINAPI* PNPFunction)(uint32_t* pCode, uint32_t nZero1, uint32_t nZe
 
 /* ---- Camera list and naming ------------------------------------------- */
 
+/* Enumerates the cameras' driver interfaces and fills *pList: nCount is the
+ * number of interfaces examined (the enumeration stops at the first index the
+ * system has no interface for; when every one of the eight interfaces fails to
+ * open, the count is 0, not 8), and one 255-byte entry is packed in for each
+ * camera whose record could be read from flash: the name in its record with
+ * "-" and the device index appended ("LineScan-0"). A camera whose record
+ * can't be read leaves no entry but is still counted, so entries after the
+ * last one written stay as they were. A record name longer than 252
+ * characters is listed without suffix; a name field with no terminator is cut
+ * to 254 characters. Each listed camera is marked present for every process.
+ * Nothing is written when pList is null or can't be written over the whole
+ * CameraList. Prints "Attempting to open PATH" (and "FAILED to open PATH")
+ * on standard output for every interface examined. */
 TAVCAM_API void WINAPI USBGetSuppDeviceList(CameraList* pList);
+
+/* 1 when the name yields a device index (the character right after its first
+ * '-' is '0'..'7'), else 0. Touches no camera. */
 TAVCAM_API int32_t WINAPI USBControlLink(const char* pCameraName);
+
+/* Opens the camera's driver handle and closes it again; sends nothing. Always
+ * 0, for a valid name as for an invalid one. */
 TAVCAM_API int32_t WINAPI USBReset(const char* pCameraName);
+
+/* Does nothing; 1. */
 TAVCAM_API int32_t WINAPI USBDeviceSWReset(void);
 
-/* ---- Command channel (device index: low byte, signed) ----------------- */
+/* ---- Command channel ---------------------------------------------------
+ * These take the device index itself: only its low byte counts, read as a
+ * signed number, and an index outside 0..7 (or one whose camera can't be
+ * opened) gives 0 without a request. Each call opens the camera, sends, waits
+ * the camera's 100 ms (also after a failed request) and closes it again. */
 
+/* Sends the vendor command nCode with the three words (their low 16 bits,
+ * high byte first). 1 when the driver took the request, else 0. */
 TAVCAM_API int32_t WINAPI SendCommand(int32_t nDevice, uint32_t nCode, uint32_t nWord1,
                                       uint32_t nWord2, uint32_t nWord3);
+
+/* A register query: sends nCode with the 16-bit nWord, then fetches the
+ * camera's reply and stores its bytes 0-3 and 4-7 (little-endian) in
+ * *pResult1 and *pResult2 (a null pointer skips its value). 1 when the reply
+ * was fetched. 0 with both results untouched when the camera can't be opened
+ * or the request fails; 0 with both results set to 0 when the fetch fails. */
 TAVCAM_API int32_t WINAPI ReceiveStatus(int32_t nDevice, uint32_t nCode, uint32_t nWord,
                                         uint32_t* pResult1, uint32_t* pResult2);
+
+/* The camera's busy status (reply bytes 0-3, high byte first) into *pStatus
+ * (null: not stored). 1 when the reply was fetched; 0 with the status
+ * untouched when the camera can't be opened or the request fails; 0 with the
+ * status set to 0 when the fetch fails. Only cameras whose CameraModel is
+ * above 2 answer it; the library asks them before USBInitDevice, USBSetFormat,
+ * USBSetScanArea and the live-video starts, which return TAVCAM_BUSY for a
+ * nonzero status and 0 when the query fails. */
 TAVCAM_API uint8_t WINAPI GetCameraStatus(int32_t nDevice, uint32_t* pStatus);
 
-/* ---- Flash, I2C and registers ----------------------------------------- */
+/* ---- Flash, I2C and registers -------------------------------------------
+ * Device index as for the command channel. Flash page 0 is the camera record,
+ * page 1 the presets (SaveData), page 2 is accepted but unused. Only the low
+ * byte of a page, I2C address, register or data byte counts, and only the low
+ * 16 bits of a size. */
 
+/* Reads nSize bytes of flash page nPage into pDestination, 64 bytes a request
+ * (25 ms each). 1 when every piece arrived; then exactly nSize bytes are
+ * copied. 0, with the destination untouched, when the page is above 2, the
+ * size is 0 or above TAVCAM_FLASH_MAX_BYTES, the destination is null or can't
+ * be written over nSize bytes, the camera can't be opened, memory runs out,
+ * or any request or reply fails. */
 TAVCAM_API int32_t WINAPI ReadDataFromFlash(int32_t nDevice, uint32_t nPage, uint32_t nSize,
                                             void* pDestination);
+
+/* Writes nSize bytes to flash page nPage: a begin, a status poll until the
+ * camera reports the page ready, then pieces of 51 bytes and a final piece of
+ * the remainder (count 0 when the size is a multiple of 51). 1 when the final
+ * piece was taken. 0 without a request for the refusals of ReadDataFromFlash
+ * (data not readable over nSize bytes instead of not writable); 0 when the
+ * camera can't be opened, the begin fails, a poll fails or reports a failed
+ * write (status bit 0x20), the camera is not ready after 100 polls (5 s; the
+ * library's bound on that wait), or a piece fails - the page then holds what
+ * the camera made of the pieces sent so far. */
 TAVCAM_API int32_t WINAPI WriteDataToFlash(int32_t nDevice, uint32_t nPage, uint32_t nSize,
                                            const void* pData);
+
+/* Writes two data bytes (high, then low) to register nRegister of I2C device
+ * nI2CAddress. 1 when the request was taken, else 0. */
 TAVCAM_API int32_t WINAPI SendI2C(int32_t nDevice, uint32_t nI2CAddress, uint32_t nRegister,
                                   uint32_t nDataHigh, uint32_t nDataLow);
+
+/* Reads two data bytes of an I2C register into *pData1 and *pData2 (the
+ * 16-bit value is first x 256 + second; a null pointer skips its byte). 1 when
+ * the reply was fetched; 0 with both bytes untouched when the camera can't be
+ * opened or the request fails; 0 with both set to 0 when the fetch fails. */
 TAVCAM_API int32_t WINAPI ReceiveI2C(int32_t nDevice, uint32_t nI2CAddress, uint32_t nRegister,
                                      uint8_t* pData1, uint8_t* pData2);
+
+/* As SendI2C with one data byte. */
 TAVCAM_API int32_t WINAPI SendI2C_OneDataByte(int32_t nDevice, uint32_t nI2CAddress,
                                               uint32_t nRegister, uint32_t nData);
+
+/* Writes the 16-bit nValue to register nRegister of the camera's controller
+ * (I2C address 122): SendI2C's result, or 0 when the name yields no device
+ * index. */
 TAVCAM_API int32_t WINAPI SetRegister(const char* pCameraName, uint32_t nRegister, uint32_t nValue);
+
+/* Reads the camera's 128-byte identification block into pDestination. 1 when
+ * both 64-byte pieces arrived. 0, with the destination untouched, when the
+ * name yields no device index, the destination is null or can't be written
+ * over 128 bytes, the camera can't be opened or a request or reply fails. */
 TAVCAM_API int32_t WINAPI USBGetCameraID(const char* pCameraName, void* pDestination);
 
-/* ---- Camera record, initialisation, presets ---------------------------- */
+/* ---- Camera record, initialisation, presets ----------------------------
+ * Name-taking functions derive the device index from the character after the
+ * name's first '-' and return 0 (unless stated otherwise) without touching a
+ * camera when that is not '0'..'7'. A camera's record and presets are cached
+ * per process by USBInitDevice; the other calls work on that cache. */
 
+/* Copies the cached camera record into *pRecord (2016 bytes), with the scan
+ * area in force written into the entry of the current format (Height, Width,
+ * Origin = left << 16 | (top & 0xFFFF)) and CurrentPreset set to the preset
+ * in use. Only the copy is patched; no camera is asked. A camera never
+ * initialised in this process gives a record of zeros apart from those
+ * fields. A CurrentFormat of 16 or more names no entry: then no entry is
+ * patched. 1, or 0 (buffer untouched) when the name yields no device index or
+ * pRecord is null or can't be written over 2016 bytes. */
 TAVCAM_API int32_t WINAPI USBReadDeviceParams(const char* pCameraName, CameraRecord* pRecord);
+
+/* Brings the camera's cache up to date and puts the camera into its saved
+ * preset. A camera new to this process has its record (flash page 0) and its
+ * presets (page 1) read; the same name again (letter case ignored) does
+ * nothing at all unless the camera was plugged again or a preset was loaded
+ * since, in any process - then only the presets are read again. The current
+ * preset's format and scan area become the ones in force and its settings are
+ * written to the camera's registers (up to 5 for CameraModel 1, up to 18
+ * otherwise). Results:
+ *   TAVCAM_INIT_OK (0x800) done, or nothing needed doing;
+ *   TAVCAM_BUSY (3)        the camera (CameraModel above 2) reports itself
+ *                          busy; nothing was read or written;
+ *   0                      the name yields no device index, the busy query
+ *                          failed, a flash read failed, or a register write
+ *                          failed (the cache is then up to date and a repeated
+ *                          call may return 0x800 without writing again); and,
+ *                          our refusal: the presets page names a current
+ *                          preset above 3, or that preset names a format of 16
+ *                          or more - such a page would send the library outside
+ *                          its tables; nothing is applied, and the page is to
+ *                          be rewritten (USBSaveParams or WriteDataToFlash). */
 TAVCAM_API int32_t WINAPI USBInitDevice(const char* pCameraName);
+
+/* Saves the settings in force - the current preset with the scan area and
+ * format in force - as preset nPreset, makes it the current preset, checks it
+ * against the camera record's limits (preset number within MaxPreset, scan
+ * area within the format's maximum extent, the feature values within their
+ * ranges, a format the camera has) and writes the presets page to flash.
+ * 1 when flash was written. 0 when the name yields no device index; when
+ * nPreset is above 3 (our refusal: it names no preset; nothing is touched);
+ * when the checks fail or the flash write fails - the cached presets are then
+ * changed all the same, and flash keeps its old page when the checks failed. */
 TAVCAM_API int32_t WINAPI USBSaveParams(const char* pCameraName, uint32_t nPreset);
+
+/* Reads the presets page from flash, makes preset nPreset current in the
+ * cache and writes its settings to the camera (up to 5 registers for
+ * CameraModel 1, up to 17 otherwise; never the trigger mode); with more than
+ * one format it also selects the preset's format. The preset's scan area
+ * becomes the one in force and reaches the camera at the next capture or
+ * live-video start; every process re-applies flash's current preset at its
+ * next USBInitDevice. Flash's own current preset is not changed. 1 when done.
+ * 0 when the name yields no device index; when nPreset is above 3 (our
+ * refusal, nothing touched); when the flash read fails (the camera and the
+ * settings in force unchanged); when the camera has more than one format and
+ * the preset's format is 16 or more (our refusal, traced: it would name no
+ * format entry; nothing changed - with one format that byte is never used and
+ * the preset loads); when a register write fails (the preset is current in
+ * the cache, the registers written before keep their values, the scan area is
+ * unchanged). */
 TAVCAM_API int32_t WINAPI USBLoadParams(const char* pCameraName, uint32_t nPreset);
 
-/* ---- Format, scan area, camera window ---------------------------------- */
+/* ---- Format, scan area, camera window ----------------------------------
+ * A format index of 16 or more names none of the record's sixteen entries:
+ * the calls below refuse to work from such a CurrentFormat (our refusal; it
+ * can only come from a record or preset the library hasn't checked). */
 
+/* Switches to format nFormat: the format being left remembers the scan area
+ * in force, the camera gets the format select, the new format's last scan
+ * area comes back through USBSetScanArea's checks, the shutter is reset to
+ * the format's full height (and the frame exposure sent again, CameraModel
+ * other than 1). Results: 1 done; TAVCAM_BUSY (3) the camera (CameraModel
+ * above 2) is busy, nothing done; 0 when the name yields no device index, the
+ * busy query fails, nFormat is not below FormatCount or is 16 or more (nothing
+ * changed), a register write fails or the restored scan area is refused - the
+ * steps before the failure stay done. */
 TAVCAM_API int32_t WINAPI USBSetFormat(const char* pCameraName, uint32_t nFormat);
+
+/* Chooses the scan area of the current format; nothing is sent to the camera
+ * until the next capture or live-video start (through SetCameraWindow). On a
+ * fixed format the request is ignored and the area becomes the whole format.
+ * The shutter's maximum becomes the area's height. Results:
+ *   1               done (also on a fixed format);
+ *   TAVCAM_BAD_NAME (2) the name yields no device index;
+ *   TAVCAM_BUSY (3) the camera (CameraModel above 2) is busy;
+ *   0               the busy query failed; CurrentFormat is 16 or more; left +
+ *                   width or top + height exceeds the format's maximum extent
+ *                   (sums in unsigned 32-bit arithmetic, so a sum that wraps
+ *                   past 2^32 passes here - SetCameraWindow then refuses such
+ *                   an area); width or height is 0; left, width, top or height
+ *                   is not a multiple of the format's unit, or a unit is 0.
+ * A refused area leaves the one in force unchanged. */
 TAVCAM_API int32_t WINAPI USBSetScanArea(const char* pCameraName, uint32_t nLeft, uint32_t nTop,
                                          uint32_t nWidth, uint32_t nHeight);
+
+/* Writes a window into the camera's window registers (width, height, left,
+ * top, in that order; each only when the low byte of its flag is nonzero).
+ * Takes the device index itself (low byte, signed). The window must lie
+ * within the current format's maximum extent, compared as signed numbers with
+ * sums taken in 64 bits (so no sum can overflow and let a window through), at
+ * least 32 pixels by 16 lines, the width a multiple of 4 and the height even.
+ * The format's units are not checked here. 1 when done; 0 when the index is
+ * not 0..7 (our check), CurrentFormat is 16 or more, the window breaks a rule
+ * (nothing sent), or a register write fails (the registers written before it
+ * stay written). */
 TAVCAM_API int32_t WINAPI SetCameraWindow(int32_t nDevice, int32_t iLeft, int32_t iTop,
                                           int32_t iWidth, int32_t iHeight, uint32_t bSetLeft,
                                           uint32_t bSetTop, uint32_t bSetWidth,
                                           uint32_t bSetHeight);
 
-/* ---- Features and colour table ----------------------------------------- */
+/* ---- Features and colour table -----------------------------------------
+ * Features are named by the FEATURE_ identifiers above; most are the camera
+ * register that holds them. Setting writes the register and records the value
+ * in the preset in use (so that USBSaveParams keeps it); reading answers from
+ * that record for most identifiers. */
 
+/* Sets a feature. Checked before anything is sent: brightness, frame
+ * exposure, shutter and gain must lie within the record's range of the
+ * feature (the shutter's maximum follows the image height), FEATURE_BITS must
+ * be 0..3. FEATURE_SAT_COEFFICIENT and FEATURE_GAMMA are only recorded (the
+ * saturation also reaches a running live video at its next frame); any
+ * identifier the library doesn't know is written to the register of that
+ * address and recorded nowhere. Auto exposure, sharpness and iris are not
+ * recorded for CameraModel below 2, frame exposure not for CameraModel 1.
+ * 1 when done; 0 when the name yields no device index, the value is refused
+ * (camera and preset unchanged) or the register write fails (preset unchanged). */
 TAVCAM_API int32_t WINAPI USBSetCameraFeature(const char* pCameraName, uint32_t nFeature,
                                               uint32_t nValue);
+
+/* Reads a feature into *pValue: the recorded value for the identifiers the
+ * library records (FEATURE_BITS reports a stored 3 as 2; auto exposure,
+ * sharpness and iris leave *pValue as it was for CameraModel below 2; frame
+ * exposure reads 0 for CameraModel 1), and: 0x614 1 while live video or a
+ * capture runs; 0x620 flash's current preset; 0x624 the preset in use;
+ * 0x1E08..0x1E0B the input lines, asked of the camera (bits 15..8 of register
+ * 0x1E08); 0x1E14 all four output-signal bits. Any other identifier is asked
+ * of the camera as a register (the reply's first word). 1 when done; 0 when
+ * the name yields no device index, pValue is null or not writable, or the
+ * camera's answer could not be had (*pValue unchanged). */
 TAVCAM_API int32_t WINAPI USBGetCameraFeature(const char* pCameraName, uint32_t nFeature,
                                               uint32_t* pValue);
+
+/* Sends an on/off feature; FEATURE_TRIGGER_MODE is also recorded in the
+ * preset. 1 when sent; 0 when the name yields no device index or the command
+ * fails. */
 TAVCAM_API int32_t WINAPI USBSetOnOffFeature(const char* pCameraName, uint32_t nFeature,
                                              uint32_t nValue);
+
+/* FEATURE_TRIGGER_MODE: the recorded value into *pValue. Any other
+ * identifier: *pValue stays as it was. 1; 0 when the name yields no device
+ * index, or for the trigger mode when pValue is null or not writable. */
 TAVCAM_API int32_t WINAPI USBGetOnOffFeature(const char* pCameraName, uint32_t nFeature,
                                              uint32_t* pValue);
+
+/* Sends an automatic-mode feature; nothing is recorded. 1 when sent; 0 when
+ * the name yields no device index or the command fails. */
 TAVCAM_API int32_t WINAPI USBSetAutoFeature(const char* pCameraName, uint32_t nFeature,
                                             uint32_t nValue);
+
+/* Not available: sets *pValue to 0 (when writable) and returns 0, whatever
+ * the name and identifier. */
 TAVCAM_API int32_t WINAPI USBGetAutoFeature(const char* pCameraName, uint32_t nFeature,
                                             uint32_t* pValue);
+
+/* Uploads table nTable (low byte) of nSize bytes (low 16 bits) to the camera:
+ * an announcement, then the table in 64-byte pieces, 50 ms apart. Only the
+ * nSize bytes are read: a short last piece is padded with zeros (our choice,
+ * so the table need not be rounded up to 64 bytes). Tables 3 and 100 are
+ * always accepted; any other table is refused, traced, when the current
+ * format delivers 8-bit pictures (or CurrentFormat is 16 or more) or when the
+ * record's colour feature sets the colours through its registers (bit 29 of
+ * FeatureInq[3]). Result: that of the last request sent (a failed piece
+ * doesn't stop the upload; with nSize 0, the announcement's); 0 when the name
+ * yields no device index, pTable is null or can't be read over nSize bytes
+ * (checked before anything is sent; a size of 0 needs no table), the camera
+ * can't be opened, the table is refused or the announcement fails. */
 TAVCAM_API int32_t WINAPI USBSendTable(const char* pCameraName, uint32_t nTable, uint32_t nSize,
                                        const void* pTable);
 

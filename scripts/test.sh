@@ -7,6 +7,6 @@ cd "$(dirname "$0")/.."
 ensure_packages cmake g++ make libgtest-dev googletest libbenchmark-dev libpng-dev
 
 build=${1:-build}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVCAM_WARNINGS_AS_ERRORS=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j2

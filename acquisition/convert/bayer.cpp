@@ -131,6 +131,18 @@ struct PendingLine {
 // Pixels per piece of a line when a pending line is written in between.
 const uint32_t kPiece = 512;
 
+// Where piece k of `pieces` of the pending line starts (piece k - 1 ends),
+// in bytes from its start: on a cache line boundary of the destination (but the last), so that
+// no cache line is written past the caches in two pieces.
+inline size_t PieceEnd(const PendingLine& line, uint32_t k, uint32_t pieces) {
+    if (k == 0) return 0;
+    if (k >= pieces) return line.bytes;
+    const size_t mask = convert_detail::kCacheLine - 1;
+    uintptr_t at = ((uintptr_t)line.to + line.bytes * k / pieces + mask) & ~(uintptr_t)mask;
+    size_t end = at - (uintptr_t)line.to;
+    return end < line.bytes ? end : line.bytes;
+}
+
 inline void InnerPixels(BayerRowFn row, const uint8_t* u, const uint8_t* c, const uint8_t* d,
                         uint8_t* out, uint32_t w, bool oddLine, const PendingLine* pending) {
     if (!pending) return row(u, c, d, out, w, oddLine);
@@ -142,7 +154,7 @@ inline void InnerPixels(BayerRowFn row, const uint8_t* u, const uint8_t* c, cons
         uint32_t x1 = x0 + kPiece < w - 1 ? x0 + kPiece : w - 1;
         size_t at = x0 - 1;
         row(u + at, c + at, d + at, out + 3 * at, x1 - x0 + 2, oddLine);
-        size_t b0 = pending->bytes * k / pieces, b1 = pending->bytes * (k + 1) / pieces;
+        size_t b0 = PieceEnd(*pending, k, pieces), b1 = PieceEnd(*pending, k + 1, pieces);
         pending->stream(pending->to + b0, pending->from + b0, b1 - b0);
     }
 }

@@ -14,8 +14,13 @@ struct Avx512 {
     using V = __m512i;
     static constexpr uint32_t kLanes = 64;
     static V Load(const uint8_t* p) { return _mm512_loadu_si512((const void*)p); }
+    static void Store(uint8_t* p, V v) { _mm512_storeu_si512((void*)p, v); }
     static V Bytes(char b) { return _mm512_set1_epi8(b); }
     static V Words(short w) { return _mm512_set1_epi16(w); }
+    static V SubBytes(V a, V b) { return _mm512_sub_epi8(a, b); }
+    static V Average(V a, V b) { return _mm512_avg_epu8(a, b); }
+    static V And(V a, V b) { return _mm512_and_si512(a, b); }
+    static V Or(V a, V b) { return _mm512_or_si512(a, b); }
     static V AddBytes(V a, V b) { return _mm512_add_epi8(a, b); }
     static void StoreBgr(uint8_t* out, V b, V g, V r) { StoreBgr64(out, b, g, r); }
 };

@@ -20,8 +20,12 @@
 //   QuaziColourInsert                src W*L bytes        dst 3*W*L bytes
 //   BayerToBGR24Table's table        3 * 2^24 bytes, entry (B<<16 | G<<8 | R)
 //
-// The routines allocate nothing; BayerToBGR24 and UYVYToBGR24 use 24 KiB of
-// stack for one output line of a large picture.
+// The routines allocate nothing. Their stack, beyond a few hundred bytes:
+// BayerToBGR24 48 KiB for a large picture (two output lines of up to 8192
+// pixels, one made while the other is written out past the caches);
+// BayerToBGR24Table 24 KiB (one line, looked up from there); UYVYToBGR24
+// 24 KiB for a large picture (one line). A thread that converts needs that
+// much stack to spare.
 //
 // Sizes that the camera window rules exclude (W a multiple of 4 from 32, L even
 // from 16) are handled, never by reading or writing outside the buffers above:

@@ -103,14 +103,14 @@ namespace {
 // The kernels of each path, by ConvertPath value. A path without a kernel of
 // its own for a routine takes the next narrower path's.
 const PathKernels kPathKernels[] = {
-    {BayerRowPortable, TableRowPortable, UyvyRowPortable, ShiftRowPortable, nullptr,
+    {BayerRowPortable, TableRowPortable, UyvyRowPortable, nullptr, ShiftRowPortable, nullptr,
      CopyLinesPortable, LogRowTable},
-    {BayerRowSse2, TableRowPortable, UyvyRowSse2, ShiftRowSse2, StreamCopySse2, CopyLinesPortable,
-     LogRowTable},
-    {BayerRowAvx2, TableRowPortable, UyvyRowAvx2, ShiftRowAvx2, StreamCopyAvx2, CopyLinesAvx2,
-     LogRowTable},
-    {BayerRowAvx512, TableRowAvx512, UyvyRowAvx512, ShiftRowAvx2, StreamCopyAvx2, CopyLinesAvx512,
-     LogRowAvx512},
+    {BayerRowSse2, TableRowPortable, UyvyRowSse2, nullptr, ShiftRowSse2, StreamCopySse2,
+     CopyLinesPortable, LogRowTable},
+    {BayerRowAvx2, TableRowPortable, UyvyRowAvx2, UyvyStreamAvx2, ShiftRowAvx2, StreamCopyAvx2,
+     CopyLinesAvx2, LogRowTable},
+    {BayerRowAvx512, TableRowAvx512, UyvyRowAvx512, nullptr, ShiftRowAvx2, StreamCopyAvx2,
+     CopyLinesAvx512, LogRowAvx512},
 };
 static_assert(sizeof kPathKernels / sizeof kPathKernels[0] == (int)ConvertPath::Avx512 + 1,
               "a row per path");

@@ -51,12 +51,14 @@ void CopyLinesAvx2(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdiff_
 
 void StreamCopyAvx2(uint8_t* dst, const uint8_t* src, size_t n) {
 #if defined(__AVX2__)
-    size_t head = (32 - ((uintptr_t)dst & 31)) & 31;
-    if (head > n) head = n;
+    size_t head = StreamHead(dst, n), i = head;
     memcpy(dst, src, head);
-    size_t i = head;
-    for (; i + 32 <= n; i += 32)
-        _mm256_stream_si256((__m256i*)(dst + i), _mm256_loadu_si256((const __m256i*)(src + i)));
+    for (; i + 64 <= n; i += 64) {
+        __m256i a = _mm256_loadu_si256((const __m256i*)(src + i));
+        __m256i b = _mm256_loadu_si256((const __m256i*)(src + i + 32));
+        _mm256_stream_si256((__m256i*)(dst + i), a);
+        _mm256_stream_si256((__m256i*)(dst + i + 32), b);
+    }
     memcpy(dst + i, src + i, n - i);
 #else
     StreamCopySse2(dst, src, n);

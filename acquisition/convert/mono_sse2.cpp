@@ -24,12 +24,12 @@ void ShiftRowSse2(const uint8_t* src, uint8_t* out, size_t n) {
 
 void StreamCopySse2(uint8_t* dst, const uint8_t* src, size_t n) {
 #if defined(__SSE2__)
-    size_t head = (16 - ((uintptr_t)dst & 15)) & 15;
-    if (head > n) head = n;
+    size_t head = StreamHead(dst, n), i = head;
     memcpy(dst, src, head);
-    size_t i = head;
-    for (; i + 16 <= n; i += 16)
-        _mm_stream_si128((__m128i*)(dst + i), _mm_loadu_si128((const __m128i*)(src + i)));
+    for (; i + 64 <= n; i += 64)
+        for (size_t k = 0; k < 64; k += 16)
+            _mm_stream_si128((__m128i*)(dst + i + k),
+                             _mm_loadu_si128((const __m128i*)(src + i + k)));
     memcpy(dst + i, src + i, n - i);
 #else
     StreamCopyPortable(dst, src, n);

@@ -33,6 +33,8 @@ inline __m256i HalveBytes(__m256i v) {
 // the position it takes in whichever of the half's three 16-byte output chunks
 // needs that plane there (the three chunks use disjoint positions per plane),
 // then blends pick the plane per position, chunk by chunk.
+// `stream`: with cache-bypassing stores, out aligned to 16 bytes.
+template <bool stream = false>
 inline void StoreBgr32(uint8_t* out, __m256i b, __m256i g, __m256i r) {
     const __m256i shB = _mm256_setr_epi8(0, 11, 6, 1, 12, 7, 2, 13, 8, 3, 14, 9, 4, 15, 10, 5, 0,
                                          11, 6, 1, 12, 7, 2, 13, 8, 3, 14, 9, 4, 15, 10, 5);
@@ -54,6 +56,16 @@ inline void StoreBgr32(uint8_t* out, __m256i b, __m256i g, __m256i r) {
     __m256i c1 = _mm256_blendv_epi8(_mm256_blendv_epi8(sg, sr, g0), sb, r0);
     // chunk 2: (p + 2) mod 3: red where p mod 3 is 0, blue where 1, green where 2.
     __m256i c2 = _mm256_blendv_epi8(_mm256_blendv_epi8(sr, sb, g0), sg, r0);
+    if (stream) {
+        // Sixteen bytes at a time: the low halves hold the first 48 bytes.
+        _mm_stream_si128((__m128i*)out, _mm256_castsi256_si128(c0));
+        _mm_stream_si128((__m128i*)(out + 16), _mm256_castsi256_si128(c1));
+        _mm_stream_si128((__m128i*)(out + 32), _mm256_castsi256_si128(c2));
+        _mm_stream_si128((__m128i*)(out + 48), _mm256_extracti128_si256(c0, 1));
+        _mm_stream_si128((__m128i*)(out + 64), _mm256_extracti128_si256(c1, 1));
+        _mm_stream_si128((__m128i*)(out + 80), _mm256_extracti128_si256(c2, 1));
+        return;
+    }
     _mm256_storeu_si256((__m256i*)out, _mm256_permute2x128_si256(c0, c1, 0x20));
     _mm256_storeu_si256((__m256i*)(out + 32), _mm256_permute2x128_si256(c2, c0, 0x30));
     _mm256_storeu_si256((__m256i*)(out + 64), _mm256_permute2x128_si256(c1, c2, 0x31));

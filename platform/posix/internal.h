@@ -59,10 +59,6 @@ bool SharedExists(const char* kind, const char* name);
 bool RobustLock(pthread_mutex_t* mutex);
 void RobustInit(pthread_mutex_t* mutex, bool recursive);
 
-// Keeps the module holding this code loaded until the process ends: threads
-// of ours (message receiver, child reapers) run its code to the end.
-void PinModule();
-
 // ---- Waits ----------------------------------------------------------------------------
 
 // Monotonic milliseconds.

@@ -140,9 +140,16 @@ uint64_t ProcessStartTime(pid_t pid) {
     return start ? start : 1;
 }
 
-void PinModule() {
-    static std::atomic<bool> pinned{false};
-    if (pinned.exchange(true)) return;
+// Keeps the module holding this code loaded until the process ends: threads
+// of ours (message receiver, child reapers) run its code to the end, even
+// after the application has unloaded the library. The pin is taken while the
+// module is being loaded, never later: at exit the loader marks each module
+// as not initialised before running its destructors, and a dlopen of the
+// module from there (a last client starting its message transport to send
+// the monitor WM_DESTROY) made the loader run the module's constructors a
+// second time - under AddressSanitizer, a report of its globals registered
+// twice.
+__attribute__((constructor)) static void PinModule() {
     Dl_info info;
     if (dladdr((void*)&PinModule, &info) && info.dli_fname) {
         // The main program has no file name to open again; it is never unloaded.
@@ -262,7 +269,6 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     pthread_attr_init(&tattr);
     pthread_attr_setdetachstate(&tattr, PTHREAD_CREATE_DETACHED);
     pthread_attr_setstacksize(&tattr, 65536);
-    PinModule();
     pthread_t reaper;
     if (pthread_create(&reaper, &tattr, Reap, p) != 0) {
         // No reaper thread: reap synchronously after stopping the child.

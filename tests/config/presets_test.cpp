@@ -161,11 +161,16 @@ TEST_F(ConfigTest, LoadingSendsSeventeenRegistersWithoutTheTriggerMode) {
     EXPECT_EQ(Commands().size(), 18u);
 }
 
+// With one format the preset's Format byte is never used: even a value that
+// names no format entry loads, and no format select is sent.
 TEST_F(ConfigTest, ShortLoadingWithOneFormatKeepsTheFormat) {
     sim::Profile p = Short();
     CameraRecord r = RecordOf(p);
     r.FormatCount = 1;
     SetRecord(p, r);
+    tav::SaveDataShort d = ShortOf(p.page1);
+    d.Preset[3].Format = 0x1234;
+    SetSaveData(p, d);
     PlugCamera(p);
     ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
     ClearLog();
@@ -186,6 +191,8 @@ TEST_F(ConfigTest, LoadingAPresetNamingNoFormatChangesNothing) {
     sim::SetFlash(server_, camera_, 1, std::vector<uint8_t>((uint8_t*)&d, (uint8_t*)&d + 202));
     ClearLog();
     EXPECT_EQ(USBLoadParams(name_.c_str(), 2), 0);
+    EXPECT_TRUE(
+        traces_.Contains("USBLoadParams: LongCam-0 preset 2 names no format (200), refused \r\n"));
     EXPECT_TRUE(Commands().empty());
     EXPECT_EQ(Feature(0x624), 0u);
     EXPECT_EQ(Changed(), 0u);

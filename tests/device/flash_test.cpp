@@ -2,6 +2,8 @@
 // and the status poll, with their pauses; refusals send nothing.
 #include <string.h>
 
+#include <algorithm>
+
 #include "device/device.h"
 #include "device_fixture.h"
 #include "tavcam.h"
@@ -30,6 +32,19 @@ std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
     std::vector<uint8_t> bytes(size);
     for (size_t i = 0; i < size; ++i) bytes[i] = (uint8_t)(i * 31 + seed);
     return bytes;
+}
+
+// The flash write request of one piece: page 1, code 2, offset high byte
+// first, count, then the count data bytes from the offset.
+std::vector<uint8_t> WritePiece(const std::vector<uint8_t>& data, uint32_t offset, uint32_t count) {
+    std::vector<uint8_t> payload(5 + count);
+    payload[0] = 1;
+    payload[1] = 2;
+    payload[2] = (uint8_t)(offset >> 8);
+    payload[3] = (uint8_t)offset;
+    payload[4] = (uint8_t)count;
+    std::copy(data.begin() + offset, data.begin() + offset + count, payload.begin() + 5);
+    return Request(count + 5, payload);
 }
 
 TEST_F(FlashTest, RecordIsRead64BytesAtATime) {
@@ -97,13 +112,9 @@ TEST_F(FlashTest, SaveDataIsWrittenIn51BytePiecesAfterBeginAndPoll) {
     ASSERT_EQ(sends.size(), 1 + polls + 4);
     const uint32_t offsets[] = {0, 51, 102, 153};
     const uint32_t counts[] = {51, 51, 51, 49};
-    for (int k = 0; k < 4; ++k) {
-        std::vector<uint8_t> payload = {1, 2, 0, (uint8_t)offsets[k], (uint8_t)counts[k]};
-        payload.insert(payload.end(), data.begin() + offsets[k],
-                       data.begin() + offsets[k] + counts[k]);
-        EXPECT_EQ(sends[1 + polls + k].input, Request(counts[k] + 5, payload))
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(sends[1 + polls + k].input, WritePiece(data, offsets[k], counts[k]))
             << "piece " << k << ": " << Hex(sends[1 + polls + k].input);
-    }
     // 30 after the begin, 50 in each poll, 50 after each piece.
     std::vector<uint32_t> pauses = {30};
     pauses.insert(pauses.end(), polls + 4, 50);
@@ -116,13 +127,9 @@ TEST_F(FlashTest, SizeMultipleOf51EndsWithACountZeroPiece) {
     EXPECT_EQ(WriteDataToFlash(0, 1, 102, data.data()), 1);
     std::vector<sim::Request> sends = Sends();
     ASSERT_GE(sends.size(), 3u);
-    std::vector<uint8_t> first = {1, 2, 0, 0, 51};
-    first.insert(first.end(), data.begin(), data.begin() + 51);
-    std::vector<uint8_t> second = {1, 2, 0, 51, 51};
-    second.insert(second.end(), data.begin() + 51, data.end());
-    EXPECT_EQ(sends[sends.size() - 3].input, Request(56, first));
-    EXPECT_EQ(sends[sends.size() - 2].input, Request(56, second));
-    EXPECT_EQ(sends[sends.size() - 1].input, Request(5, {1, 2, 0, 102, 0}));  // input size 13
+    EXPECT_EQ(sends[sends.size() - 3].input, WritePiece(data, 0, 51));
+    EXPECT_EQ(sends[sends.size() - 2].input, WritePiece(data, 51, 51));
+    EXPECT_EQ(sends[sends.size() - 1].input, WritePiece(data, 102, 0));  // input size 13
 }
 
 TEST_F(FlashTest, FailedStatusEndsTheWriteBeforeAnyData) {

@@ -14,23 +14,19 @@ int IndexOf(const char* name) {
 }
 
 TEST(CameraName, IndexIsTheDigitAfterTheFirstDash) {
-    EXPECT_EQ(IndexOf("LineScan-3"), 3);
-    EXPECT_EQ(IndexOf("LineScan-0"), 0);
-    EXPECT_EQ(IndexOf("AreaCam-7"), 7);
-    EXPECT_EQ(IndexOf("Cam-5x-2"), 5);  // a dash in the record name wins
-    EXPECT_EQ(IndexOf("-4"), 4);
-    EXPECT_EQ(IndexOf("LineScan-3trailing"), 3);
-}
-
-TEST(CameraName, NamesWithoutAUsableDigitAreRefused) {
-    EXPECT_EQ(IndexOf("LineScan-8"), -1);
-    EXPECT_EQ(IndexOf("LineScan-9"), -1);
-    EXPECT_EQ(IndexOf("LineScan-x"), -1);
-    EXPECT_EQ(IndexOf("LineScan-"), -1);
-    EXPECT_EQ(IndexOf("LineScan"), -1);
-    EXPECT_EQ(IndexOf("Cam-A-2"), -1);  // the first dash decides, not the last
-    EXPECT_EQ(IndexOf(""), -1);
-    EXPECT_EQ(IndexOf(nullptr), -1);
+    const struct {
+        const char* name;
+        int index;  // -1: not a usable name
+    } cases[] = {
+        {"LineScan-3", 3},  {"LineScan-0", 0},
+        {"AreaCam-7", 7},   {"Cam-5x-2", 5},  // a dash in the record name wins
+        {"-4", 4},          {"LineScan-3trailing", 3},
+        {"LineScan-8", -1}, {"LineScan-9", -1},
+        {"LineScan-x", -1}, {"LineScan-", -1},
+        {"LineScan", -1},   {"Cam-A-2", -1},  // the first dash decides, not the last
+        {"", -1},           {nullptr, -1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IndexOf(c.name), c.index) << (c.name ? c.name : "null");
 }
 
 TEST(CameraName, DeviceArgumentUsesItsLowByteSigned) {

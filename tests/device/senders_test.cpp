@@ -2,6 +2,8 @@
 // exact request blocks and input sizes, reply fetches, and the pauses.
 #include <string.h>
 
+#include <functional>
+
 #include "core/attach.h"
 #include "device/device.h"
 #include "device_fixture.h"
@@ -33,35 +35,61 @@ class SendersTest : public DeviceTest {
     int camera_ = -1;
 };
 
-TEST_F(SendersTest, SendCommandSendsSixteenBytesHighByteFirstThenPauses) {
-    EXPECT_EQ(SendCommand(0, tav::CMD_WRITE_REG, 0x81C, 0x1234, 0xABCDE), 1);
-    ExpectLog(
-        {{tav::IOCTL_CAM_SEND_REQUEST, Request(8, {0, 8, 0x08, 0x1C, 0x12, 0x34, 0xBC, 0xDE})}});
-    EXPECT_EQ(Pauses(), std::vector<uint32_t>({100}));
-    // The index argument counts by its low byte.
-    ClearLog(camera_);
-    EXPECT_EQ(SendCommand(0x100, tav::CMD_SET_ONOFF, 0x830, 1, 0), 1);
-    ExpectLog({{tav::IOCTL_CAM_SEND_REQUEST, Request(8, {0, 18, 0x08, 0x30, 0, 1, 0, 0})}});
-}
-
-TEST_F(SendersTest, ReceiveStatusHasLengthThreeAndInputSizeTwelve) {
-    uint32_t first = 0xDEAD, second = 0xBEEF;
-    EXPECT_EQ(ReceiveStatus(0, tav::CMD_READ_REG, 0x1E08, &first, &second), 1);
-    ExpectLog({{tav::IOCTL_CAM_SEND_REQUEST, Request(3, {0, 12, 0x1E, 0x08})},
-               {tav::IOCTL_CAM_READ_REPLY, ReplyFetch()}});
-    std::vector<sim::Request> log = Log(camera_);
-    EXPECT_EQ(log[1].timeMs - log[0].timeMs, 100u);  // the pause sits between them
-    EXPECT_EQ(Pauses(), std::vector<uint32_t>({100}));
-}
-
-TEST_F(SendersTest, GetCameraStatusReadsTheReplyHighByteFirst) {
+// Each sender's exact requests (control code, input bytes high byte first,
+// the odd lengths and input sizes included) and the command pause after it.
+TEST_F(SendersTest, EachSenderSendsItsExactRequestsThenPauses) {
+    const uint32_t kSend = tav::IOCTL_CAM_SEND_REQUEST, kFetch = tav::IOCTL_CAM_READ_REPLY;
+    uint32_t first = 0, second = 0;
+    uint8_t high = 0x55, low = 0x55;
     sim::SetBusyStatus(server_, camera_, 258);  // answered as 00 00 01 02
-    uint32_t status = 0;
-    EXPECT_EQ(GetCameraStatus(0, &status), 1);
-    EXPECT_EQ(status, 258u);
-    ExpectLog({{tav::IOCTL_CAM_SEND_REQUEST, Request(2, {0, 100})},
-               {tav::IOCTL_CAM_READ_REPLY, ReplyFetch()}});
-    EXPECT_EQ(Pauses(), std::vector<uint32_t>({100}));
+    struct Case {
+        const char* what;
+        std::function<int32_t()> call;
+        std::vector<std::pair<uint32_t, std::vector<uint8_t>>> log;
+    };
+    const Case cases[] = {
+        {"SendCommand",
+         [] { return SendCommand(0, tav::CMD_WRITE_REG, 0x81C, 0x1234, 0xABCDE); },
+         {{kSend, Request(8, {0, 8, 0x08, 0x1C, 0x12, 0x34, 0xBC, 0xDE})}}},
+        {"SendCommand, index by its low byte",
+         [] { return SendCommand(0x100, tav::CMD_SET_ONOFF, 0x830, 1, 0); },
+         {{kSend, Request(8, {0, 18, 0x08, 0x30, 0, 1, 0, 0})}}},
+        {"ReceiveStatus: length 3, input size 12",
+         [&] { return ReceiveStatus(0, tav::CMD_READ_REG, 0x1E08, &first, &second); },
+         {{kSend, Request(3, {0, 12, 0x1E, 0x08})}, {kFetch, ReplyFetch()}}},
+        {"GetCameraStatus",
+         [&] { return (int32_t)GetCameraStatus(0, &first); },
+         {{kSend, Request(2, {0, 100})}, {kFetch, ReplyFetch()}}},
+        {"SendI2C",
+         [] { return SendI2C(0, 0x48, 0x21, 0x0A, 0x0B); },
+         {{kSend, Request(5, {0x48, 7, 0x21, 0x0A, 0x0B})}}},
+        {"SendI2C_OneDataByte",
+         [] { return SendI2C_OneDataByte(0, 0x48, 0x22, 0x0C); },
+         {{kSend, Request(4, {0x48, 10, 0x22, 0x0C})}}},
+        {"ReceiveI2C",
+         [&] { return ReceiveI2C(0, 0x48, 0x23, &high, &low); },
+         {{kSend, Request(3, {0x48, 9, 0x23})}, {kFetch, ReplyFetch()}}},
+        {"SetRegister, at the controller's address",
+         [] { return SetRegister("LineScan-0", 0x31, 0x1234); },
+         {{kSend, Request(5, {122, 7, 0x31, 0x12, 0x34})}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ClearLog(camera_);
+        testing_support::TraceLog traces;
+        EXPECT_EQ(c.call(), 1);
+        ExpectLog(c.log);
+        EXPECT_EQ(Pauses(), std::vector<uint32_t>({100}));
+        std::vector<sim::Request> log = Log(camera_);
+        if (log.size() == 2) {
+            EXPECT_EQ(log[1].timeMs - log[0].timeMs, 100u);  // the pause before the fetch
+        }
+        if (c.log.size() == 2 && c.log[0].second[9] == 9) {
+            EXPECT_TRUE(traces.Contains("Open USB Norvex camera 0 successful"));
+            EXPECT_TRUE(traces.Contains("ReceiveI2C:  BusIndex=0 , uDevAddr=72, uRegAddr=35 \r\n"));
+        }
+    }
+    EXPECT_EQ(first, 258u);  // the status, read high byte first
 }
 
 TEST_F(SendersTest, FailedRequestLeavesResultsUntouched) {
@@ -101,32 +129,11 @@ TEST_F(SendersTest, UnusableIndexesSendNothing) {
     EXPECT_TRUE(Pauses().empty());
 }
 
-TEST_F(SendersTest, I2CRequestsCarryTheirOddLengths) {
-    EXPECT_EQ(SendI2C(0, 0x48, 0x21, 0x0A, 0x0B), 1);
-    EXPECT_EQ(SendI2C_OneDataByte(0, 0x48, 0x22, 0x0C), 1);
-    uint8_t high = 0x55, low = 0x55;
-    testing_support::TraceLog traces;
-    EXPECT_EQ(ReceiveI2C(0, 0x48, 0x23, &high, &low), 1);
-    ExpectLog({{tav::IOCTL_CAM_SEND_REQUEST, Request(5, {0x48, 7, 0x21, 0x0A, 0x0B})},
-               {tav::IOCTL_CAM_SEND_REQUEST, Request(4, {0x48, 10, 0x22, 0x0C})},
-               {tav::IOCTL_CAM_SEND_REQUEST, Request(3, {0x48, 9, 0x23})},
-               {tav::IOCTL_CAM_READ_REPLY, ReplyFetch()}});
-    EXPECT_EQ(Pauses(), std::vector<uint32_t>({100, 100, 100}));
-    EXPECT_TRUE(traces.Contains("Open USB Norvex camera 0 successful"));
-    EXPECT_TRUE(traces.Contains("ReceiveI2C:  BusIndex=0 , uDevAddr=72, uRegAddr=35 \r\n"));
-}
-
 TEST_F(SendersTest, ReceiveI2COnAClosedSlotTracesTheFailure) {
     testing_support::TraceLog traces;
     uint8_t high = 0, low = 0;
     EXPECT_EQ(ReceiveI2C(6, 122, 0, &high, &low), 0);
     EXPECT_TRUE(traces.Contains("Open USB Norvex camera 6 fails"));
-}
-
-TEST_F(SendersTest, SetRegisterWritesAtTheControllersAddress) {
-    EXPECT_EQ(SetRegister("LineScan-0", 0x31, 0x1234), 1);
-    ExpectLog({{tav::IOCTL_CAM_SEND_REQUEST, Request(5, {122, 7, 0x31, 0x12, 0x34})}});
-    EXPECT_EQ(Pauses(), std::vector<uint32_t>({100}));
 }
 
 TEST_F(SendersTest, CameraIdIsReadInTwoPiecesOf64) {

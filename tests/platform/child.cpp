@@ -18,9 +18,13 @@ struct Role {
     int (*run)(const Args& args);
 };
 const Role kRoles[] = {
-    {"hold-mapping", RoleHoldMapping},   {"own-mutex", RoleOwnMutex},
-    {"set-event", RoleSetEvent},         {"create-and-exit", RoleCreateAndExit},
-    {"window-server", RoleWindowServer}, {"watch-devices", RoleWatchDevices},
+    {"hold-mapping", RoleHoldMapping},
+    {"own-mutex", RoleOwnMutex},
+    {"set-event", RoleSetEvent},
+    {"create-and-exit", RoleCreateAndExit},
+    {"window-server", RoleWindowServer},
+    {"watch-devices", RoleWatchDevices},
+    {"window-and-exit", RoleWindowAndExit},
 };
 
 Args CommandLine() {

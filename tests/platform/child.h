@@ -47,5 +47,6 @@ int RoleSetEvent(const Args& args);       // NAME: open the event and set it
 int RoleCreateAndExit(const Args& args);  // NAME: create a mapping and event NAME, exit()
 int RoleWindowServer(const Args& args);   // MAP READY [PEER COUNT]: window answering sends
 int RoleWatchDevices(const Args& args);   // READY GOT: window counting WM_DEVICECHANGE
+int RoleWindowAndExit(const Args& args);  // FILE: a window's handle into FILE, then _exit
 
 }  // namespace platform_test

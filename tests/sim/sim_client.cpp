@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+
 namespace simtest {
 
 Bytes Block(uint8_t target, uint8_t code, const Bytes& params, int length) {
@@ -38,6 +40,40 @@ Bytes Fetch(HANDLE h) {
     Result r = Ioctl(h, kReadReply, header, 64);
     if (!r.ok || r.returned != 64) return {};
     return r.out;
+}
+
+Bytes Pattern(size_t n, uint8_t salt) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = (uint8_t)(i * 31 + salt);
+    return b;
+}
+
+namespace {
+
+Bytes WritePiece(uint8_t page, size_t offset, const Bytes& data, size_t count) {
+    Bytes params(3 + count);
+    params[0] = (uint8_t)(offset >> 8);
+    params[1] = (uint8_t)offset;
+    params[2] = (uint8_t)count;
+    std::copy(data.begin() + (long)offset, data.begin() + (long)(offset + count),
+              params.begin() + 3);
+    return Block(page, 2, params);
+}
+
+}  // namespace
+
+void WriteFlash(HANDLE h, uint8_t page, const Bytes& data, bool final) {
+    ASSERT_TRUE(Send(h, Block(page, 1, {0, 0, 0, 0, 0, 0})));
+    for (int polls = 0;; ++polls) {
+        ASSERT_LT(polls, 10);
+        ASSERT_TRUE(Send(h, Block(page, 0, {0, 0, 0, 0, 0, 0})));
+        Bytes status = Fetch(h);
+        if (status.size() == 64 && status[0] == 0 && status[1] == page) break;
+    }
+    size_t k = 0;
+    for (; k + 51 <= data.size(); k += 51) ASSERT_TRUE(Send(h, WritePiece(page, k, data, 51)));
+    if (!final) return;
+    ASSERT_TRUE(Send(h, WritePiece(page, k, data, data.size() - k)));
 }
 
 Bytes SetupBlock(uint32_t width, uint32_t linesPlus4, uint32_t bytesPerPixel, uint32_t frames,

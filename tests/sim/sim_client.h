@@ -39,6 +39,13 @@ Result Ioctl(HANDLE h, DWORD code, const Bytes& in, DWORD outSize);
 bool Send(HANDLE h, const Bytes& block);
 // IOCTL_CAM_READ_REPLY: the 64 answer bytes (empty on failure).
 Bytes Fetch(HANDLE h);
+// n bytes of a pattern that differs with the salt.
+Bytes Pattern(size_t n, uint8_t salt);
+// Writes data to a flash page as the library does: begin, status polls until
+// the page is ready, pieces of 51 bytes, and the final piece of the rest
+// (count 0 for a multiple of 51), which commits the page; stops before the
+// final piece when `final` is false.
+void WriteFlash(HANDLE h, uint8_t page, const Bytes& data, bool final = true);
 // The stream set-up block.
 Bytes SetupBlock(uint32_t width, uint32_t linesPlus4, uint32_t bytesPerPixel, uint32_t frames,
                  uint32_t model);

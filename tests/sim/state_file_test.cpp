@@ -18,33 +18,6 @@ extern char** environ;
 namespace simtest {
 namespace {
 
-Bytes Pattern(size_t n, uint8_t salt) {
-    Bytes b(n);
-    for (size_t i = 0; i < n; ++i) b[i] = (uint8_t)(i * 31 + salt);
-    return b;
-}
-
-Bytes WriteParams(size_t offset, const Bytes& data, size_t from, size_t count) {
-    Bytes params(3 + count);
-    params[0] = (uint8_t)(offset >> 8);
-    params[1] = (uint8_t)offset;
-    params[2] = (uint8_t)count;
-    std::copy(data.begin() + (long)from, data.begin() + (long)(from + count), params.begin() + 3);
-    return params;
-}
-
-// The library's write sequence.
-void WriteSequence(HANDLE h, uint8_t page, const Bytes& data, bool final) {
-    ASSERT_TRUE(Send(h, Block(page, 1, {0, 0, 0, 0, 0, 0})));
-    ASSERT_TRUE(Send(h, Block(page, 0, {0, 0, 0, 0, 0, 0})));
-    ASSERT_EQ(Fetch(h)[1], page);
-    size_t k = 0;
-    for (; k + 51 <= data.size(); k += 51)
-        ASSERT_TRUE(Send(h, Block(page, 2, WriteParams(k, data, k, 51))));
-    if (!final) return;
-    ASSERT_TRUE(Send(h, Block(page, 2, WriteParams(k, data, k, data.size() - k))));
-}
-
 class StateFileTest : public ::testing::Test {
   protected:
     sim::Server* Restart(sim::Server* old) {
@@ -66,14 +39,14 @@ TEST_F(StateFileTest, FlashSurvivesARestartForEveryCameraOfTheFile) {
     sim::Server* s = sim::Start(devices_, state_);
     int a = sim::Plug(s, a_);
     HANDLE h = Open(s, a);
-    WriteSequence(h, 1, Pattern(202, 1), true);
+    WriteFlash(h, 1, Pattern(202, 1), true);
     plat::CloseHandle(h);
 
     // Second run: only b is plugged; its write must keep a's pages in the file.
     s = Restart(s);
     int b = sim::Plug(s, b_);
     h = Open(s, b);
-    WriteSequence(h, 2, Pattern(51, 2), true);
+    WriteFlash(h, 2, Pattern(51, 2), true);
     plat::CloseHandle(h);
 
     s = Restart(s);
@@ -98,9 +71,9 @@ TEST_F(StateFileTest, TornWritesNeverReachTheFile) {
     sim::Server* s = sim::Start(devices_, state_);
     int a = sim::Plug(s, a_);
     HANDLE h = Open(s, a);
-    WriteSequence(h, 1, Pattern(102, 4), true);
+    WriteFlash(h, 1, Pattern(102, 4), true);
     // A second sequence that never completes: the server goes away before its final write.
-    WriteSequence(h, 1, Pattern(202, 5), false);
+    WriteFlash(h, 1, Pattern(202, 5), false);
     plat::CloseHandle(h);
     s = Restart(s);
     a = sim::Plug(s, a_);
@@ -159,7 +132,7 @@ TEST_F(StateFileTest, TheProgramServesItsCamerasUntilTerminated) {
     EXPECT_EQ(std::string((const char*)&a[16]), "AreaCam");
     ASSERT_TRUE(Send(h, Block(0, 3, {0x00, 0x40, 64, 0, 0, 0})));  // offset 64
     EXPECT_EQ(Fetch(h)[76 - 64], 110);
-    WriteSequence(h, 1, Pattern(60, 7), true);
+    WriteFlash(h, 1, Pattern(60, 7), true);
     plat::CloseHandle(h);
 
     // Hot-plug by signal: unplugged, the camera is gone; plugged back, it opens again.

@@ -4,6 +4,16 @@
 // reused soon after its window is gone. Windows of a process that died are
 // dropped when someone looks them up or needs their slot.
 //
+// The registry itself goes with its last holder and is made anew by the next
+// process that needs it, so its generations can't simply count from 1: a new
+// registry would hand out the handles of the old one again, and a handle kept
+// from a dead window would name another process's new window (it looked alive
+// after its process was gone). Generations follow the system's monotonic
+// clock in milliseconds, shared by all processes, and rise by at least one
+// per window: two registries give the same handle to the same slot only if
+// both were made in the same millisecond, and a handle comes back only after
+// the generations wrap (about 35 minutes).
+//
 // Who holds the registry (named objects go with their last holder): a
 // process that has created a window holds it until the process ends; a
 // process without windows (a client sending to the monitor) opens it for one
@@ -30,7 +40,7 @@ constexpr uint32_t kGenerations = (1u << (31 - kSlotBits)) - 1;
 
 struct Registry {
     pthread_mutex_t lock;
-    uint32_t generation;
+    uint64_t issued;  // the last generation handed out, before wrapping; 0 in a new registry
     WindowRecord slots[kSlots];
 };
 
@@ -40,7 +50,14 @@ pid_t g_registryPid = 0;  // the process that holds g_registryObject (not a fork
 void Init(void* user, void*) {
     Registry* r = new (user) Registry{};
     RobustInit(&r->lock, false);
-    r->generation = 1;
+}
+
+// The next generation, 1 .. kGenerations: the clock's milliseconds, or one
+// more than the last one when windows come faster than that.
+uint32_t NextGenerationLocked(Registry* r) {
+    uint64_t now = MonotonicMs();
+    r->issued = now > r->issued ? now : r->issued + 1;
+    return 1 + (uint32_t)(r->issued % kGenerations);
 }
 
 SharedObject* OpenObject() {
@@ -102,9 +119,7 @@ uint32_t RegistryAdd(uint32_t tid, uint32_t flags) {
     for (uint32_t i = 0; i < kSlots && !hwnd; ++i) {
         WindowRecord& rec = r->slots[i];
         if (LiveLocked(rec)) continue;
-        uint32_t gen = r->generation;
-        r->generation = gen >= kGenerations ? 1 : gen + 1;
-        hwnd = (gen << kSlotBits) | i;
+        hwnd = (NextGenerationLocked(r) << kSlotBits) | i;
         rec = WindowRecord{hwnd, (uint32_t)getpid(), tid, flags, SelfStart()};
     }
     pthread_mutex_unlock(&r->lock);

@@ -124,7 +124,6 @@ bool TransportStart() {
             pthread_attr_t attr;
             pthread_attr_init(&attr);
             pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-            PinModule();
             // The first look at the device directory happens now, before any
             // window of this process exists: what changes after it is news.
             DeviceWatchFd();
