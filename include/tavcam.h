@@ -535,21 +535,161 @@ TAVCAM_API int32_t WINAPI USBGetAutoFeature(const char* pCameraName, uint32_t nF
 TAVCAM_API int32_t WINAPI USBSendTable(const char* pCameraName, uint32_t nTable, uint32_t nSize,
                                        const void* pTable);
 
-/* ---- Capture ------------------------------------------------------------ */
+/* ---- Capture ------------------------------------------------------------
+ * Both captures run on the caller's thread. While one runs it holds the
+ * camera: a live-video start returns 1 without starting, another capture is
+ * refused, and USBLiveVideoStop does not end it. The claim is taken with an
+ * atomic test-and-set, so of two threads (or two calls) that start at the
+ * same moment exactly one wins; every failure gives it back.
+ *
+ * Wrong-sized transfers and transfers whose first or last byte isn't the
+ * start or end marker (0x01/0x02; 0xFF/0xFE for two-byte samples of a camera
+ * of model 5 or more) are read again, and so is a transfer whose every
+ * picture lacked room. 100 such transfers in a row end the capture as a
+ * failed read does, so a camera that sends garbage can't hold the caller
+ * forever. A capture has no time-out of its own: it waits for the camera's
+ * next frame as long as the camera takes (a trigger mode waits for the
+ * trigger). */
 
+/* Takes pParam->nFrames pictures (0 takes one) into ppBuffers[0], [1], ...:
+ * writes the scan area in force into the camera window, resets the camera's
+ * FIFO, starts the stream and converts each good frame with the routine its
+ * format calls for (format 115 and formats without a conversion count their
+ * pictures without writing them; a sequential-colour picture is complete with
+ * its red frame). A picture that can't be written over its size (3 bytes a
+ * pixel for colour, 1 for 8-bit pictures, half the image bytes for 8-bit
+ * pictures of two-byte samples; YUV 4:2:2 pictures have half the line's
+ * pixels) is skipped and the next frame tried again.
+ * 1: the capture ended normally, or a read failed (or 100 fruitless
+ *    transfers came) and the stream then stopped: fewer pictures may have
+ *    been delivered.
+ * 0: no device index in the name; pParam, *pSatCoefficient or the ppBuffers
+ *    array (nFrames entries) can't be read (our check); the camera has no
+ *    current format, a sample size below one byte or a transfer above 256 MiB
+ *    (our refusal); the camera is held by live video or another capture; the
+ *    camera window failed; pColourTable is 0 (also for formats that never
+ *    read it); the transfer buffer or the driver handle couldn't be had; the
+ *    FIFO reset, the stream start, or the stream stop after a failed read
+ *    failed.
+ * The camera's reader-finished event is reset at the start and set at every
+ * end after it, so a USBLiveVideoStop waiting on it wakes. */
 TAVCAM_API int32_t WINAPI USBCaptureFrame(const char* pCameraName, CaptureParam* pParam);
+
+/* Takes pParam->nPictures pictures (0 takes one) in one call. Converting mode
+ * (bDirectBuffer 0): picture k goes into pLiveVideoParamEx->pDirectBuffer[k],
+ * checked for room before each frame. Direct mode: raw transfers are read
+ * into the ring pDirectBuffer[0 .. nBuffers-1] in turn and nothing is
+ * converted; pLastBuffer names the buffer of each handed-over frame. With a
+ * writable pSequence block whose bSequence is set, register 0x1A0 gets
+ * nSequenceValue (third word nSequenceFrames) and the first
+ * nSequenceFrames - 2 frames are converted but not handed over; with
+ * bFrameInfo set, each handed-over frame's information record (0x77 0x77 in
+ * the first 16 bytes of its second line, then a count N: 4 N + 4 bytes) is
+ * copied into the next buffer of ppFrameInfo, at most one raw line of it (the
+ * room checked there) and never from beyond its frame. Pictures advance once
+ * per transfer; the frames of a transfer are handed over from the buffer that
+ * received it and the ring moves on once per transfer. On success nWidth,
+ * nLines (lines + 4), nBits (8 or 16) and nFormat are written.
+ * Results: CAPEX_OK; CAPEX_BAD_NAME no device index in the name;
+ * CAPEX_RUNNING live video or a capture holds the camera (also a camera this
+ * process never initialised); CAPEX_WINDOW_FAILED; CAPEX_NO_COLOUR_TABLE;
+ * CAPEX_OPEN_FAILED; CAPEX_NO_BUFFER a ring buffer can't hold a transfer
+ * (every one is checked: our check), the internal buffers couldn't be
+ * allocated, or the transfer would exceed 256 MiB; CAPEX_START_FAILED the
+ * 0x1A0 command, the FIFO reset or the stream start failed; CAPEX_READ_FAILED
+ * a read failed or 100 wrong transfers came in a row (the stream is stopped
+ * and the FIFO reset with 0); CAPEX_BAD_REQUEST (our refusal, before the
+ * camera is claimed) pParam or *pSatCoefficient can't be read, nPictures is
+ * above 32, the LiveVideoParamEx block can't be read, a direct-mode ring's
+ * nBuffers is not 1..32, or a sequence has fewer than 2 frames. After every
+ * result the camera is idle. It leaves the reader-finished event alone. */
 TAVCAM_API int32_t WINAPI USBCaptureFrameEx(const char* pCameraName, CaptureFrameExParam* pParam);
+
+/* Stores the cached CameraModel (0 for a camera never initialised) in
+ * *pCameraModel; talks to no camera. 1; 2 when the name has no device index;
+ * 0 when *pCameraModel can't be written (our check). */
 TAVCAM_API int32_t WINAPI USBGetUrgentInfo(const char* pCameraName, uint32_t* pCameraModel);
+
+/* Does nothing; returns 0. */
 TAVCAM_API int32_t WINAPI USBGetData(void);
 
-/* ---- Live video ---------------------------------------------------------- */
-
+/* ---- Live video -----------------------------------------------------------
+ * A start prepares the camera (busy status for models above 2, the four
+ * camera-window registers, the shutter no higher than its maximum, which
+ * follows the image height: a lower one is kept in the preset) and starts a
+ * reader thread that reads transfers, converts each frame into pImage and
+ * announces it: WM_LIVE_FRAME posted to hWnd (window mode), hFrameEvent set
+ * (event mode), or the callback called on the reader thread with
+ * LIVE_CB_FRAME (callback mode). A picture that can't be written (or a colour
+ * table that can't be read over its 48 MiB when the coefficient isn't 100: our
+ * check) is reported instead: WM_LIVE_ERROR with LIVE_ERR_NO_ROOM, or
+ * LIVE_CB_NO_ROOM; event mode stays silent; the stream goes on. Transfers of
+ * the wrong size are dropped (window mode: WM_LIVE_ERROR with LIVE_ERR_SIZE),
+ * a read of exactly 2 bytes passes that test and its markers are then those
+ * the buffer holds; transfers with wrong markers are dropped silently. A
+ * failed read stops and restarts the stream: a new reader allows four
+ * restarts, and a run of 52 good transfers gives five from there. A camera
+ * that goes away ends the reader. Whenever the reader ends, it sets the
+ * camera's reader-finished event and then gives the camera back.
+ *
+ * Each notice follows the complete writing of the picture. The next frame is
+ * written into pImage without waiting for the caller, so a slow caller can
+ * see it. With direct buffers each transfer is read straight into the
+ * caller's ring (the library copies no raw frame); for each delivered frame
+ * two stretches of 2 x width bytes (at the frame's start and at the start
+ * plus the image size) are cleared, pLastBuffer is set to the buffer that
+ * holds it (always one holding a complete transfer), and the ring moves on
+ * once per transfer that delivered a frame. *ppRawFrame receives, before each
+ * frame is processed, the address of its second line in the buffer that
+ * holds it; without direct buffers that raw frame stays intact until the
+ * transfer after next. A frame whose format has no conversion (8-bit pictures
+ * of formats other than 1 and 2) is read and dropped; formats 200 and 210 are
+ * announced without writing pImage; sequential colour is announced with its
+ * red frame.
+ *
+ * The saturation coefficient is the current preset's (as the preset stores
+ * it: 8 bits in the long layout, 16 in the short); USBSetCameraFeature of
+ * FEATURE_SAT_COEFFICIENT changes it for the running stream from its next
+ * frame. Exactly 100 selects the plain Bayer reconstruction, anything else
+ * the caller's colour table.
+ *
+ * Results of the three starts: 1 the reader was started, or live video or a
+ * capture already holds the camera (nothing is changed: a camera this process
+ * never initialised reads as held, and nothing starts); 2 no device index in
+ * the name, or USBLiveVideoStart without pColourTable, USBLiveVideoStartEx
+ * without hFrameEvent, USBVideoOnCallbackStart without a callback; 3 the
+ * camera reported a nonzero busy status; 0 the status query, the camera
+ * window or the shutter command failed, pColourTable is 0 (event and
+ * callback mode), a direct buffer can't hold a transfer, the request block
+ * can't be read or ppRawFrame can't be written (our checks), the transfer
+ * would exceed 256 MiB (our refusal), or the reader thread couldn't be
+ * created. Whatever fails, the camera is left idle and claimable. A
+ * LiveVideoParamEx block that can't be read or whose nBuffers is not 1..32
+ * is not an error: the stream runs without direct buffers. Every pointer the
+ * library keeps (name, pImage, colour table, ring, ppRawFrame) must stay valid
+ * until the reader has ended. */
 TAVCAM_API int32_t WINAPI USBLiveVideoStart(const char* pCameraName, LiveVideoParam* pParam);
 TAVCAM_API int32_t WINAPI USBLiveVideoStartEx(const char* pCameraName, LiveVideoRequest* pRequest);
 TAVCAM_API int32_t WINAPI USBVideoOnCallbackStart(const char* pCameraName,
                                                   LiveVideoRequest* pRequest,
                                                   LiveVideoCallback pfnCallback, uintptr_t context);
+
+/* Stops the camera's reader: sets its stop request and waits for the reader
+ * to end, at most 6 s in all. A reader waiting for a frame that doesn't come
+ * (a trigger never given) is not waited for: after 200 ms the stop stops the
+ * camera's stream, which ends that read, so the reader ends at once (our
+ * decision). When it returns after the reader ended, the camera is idle and
+ * can be started again at once. A reader that didn't end within the 6 s
+ * keeps its thread handle recorded, so no initialisation hands the camera to
+ * a second reader while it runs; the next start closes it. During a capture
+ * the stop only waits (the capture doesn't stop). 1, also when nothing ran
+ * (then at once); 0 when the name has no device index. Detaching the library
+ * does not stop readers: stop every stream before unloading it. */
 TAVCAM_API int32_t WINAPI USBLiveVideoStop(const char* pCameraName);
+
+/* Counts of what the camera's reader did since the stream was started (see
+ * LiveVideoStatistics): 1; 2 when the name has no device index; 0 when
+ * *pStatistics can't be written. Any thread may ask at any time. */
 TAVCAM_API int32_t WINAPI USBGetLiveVideoStatistics(const char* pCameraName,
                                                     LiveVideoStatistics* pStatistics);
 
