@@ -149,9 +149,10 @@ TAVCAM_API int32_t WINAPI USBCaptureFrameEx(const char* pCameraName, CaptureFram
     }
     uint8_t* current = nullptr;
     uint32_t ringIndex = 0, internalIndex = 0;
+    const uint32_t ringSize = ex->nBuffers;  // read once: the ring can't grow under the call
     if (direct) {
         Trace("USBCaptureFrameEx: Get external buffers \r\n");
-        for (uint32_t k = 0; k < ex->nBuffers; ++k)
+        for (uint32_t k = 0; k < ringSize; ++k)
             if (plat::IsBadWritePtr(ex->pDirectBuffer[k], (UINT_PTR)sizes.transferBytes))
                 return Release(c, CAPEX_NO_BUFFER);
         current = (uint8_t*)ex->pDirectBuffer[0];
@@ -230,7 +231,7 @@ TAVCAM_API int32_t WINAPI USBCaptureFrameEx(const char* pCameraName, CaptureFram
         }
         if (handedOver) {  // the next transfer goes into the next buffer
             if (direct) {
-                ringIndex = ringIndex + 1 >= ex->nBuffers ? 0 : ringIndex + 1;
+                ringIndex = ringIndex + 1 >= ringSize ? 0 : ringIndex + 1;
                 current = (uint8_t*)ex->pDirectBuffer[ringIndex];
             } else {
                 internalIndex ^= 1;

@@ -177,7 +177,10 @@ DWORD WINAPI AttachReadThread(LPVOID param) {
     r.index = (int)rp.nDevice;
     if (rp.bDirectBuffer && rp.pLiveVideoParamEx) {
         r.ring = rp.pLiveVideoParamEx;
+        // The start checked 1..32; a caller that changes the block later
+        // can't lead the ring outside its 32 entries.
         r.ringSize = r.ring->nBuffers;
+        if (r.ringSize < 1 || r.ringSize > TAVCAM_MAX_DIRECT_BUFFERS) r.ringSize = 1;
     }
 
     r.camera = OpenCamera((int)rp.nDevice);
