@@ -203,18 +203,9 @@ int32_t StartLiveVideo(const StartRequest& q) {
     int index = 0;
     if (!DeviceIndexFromName(q.name, &index)) return TAVCAM_BAD_NAME;
     DeviceSlot& slot = g_DeviceTable[index];
-    uint32_t status = 0;
-    switch (QueryBusyStatus(index, &status)) {
-        case BusyQuery::Failed:
-            return 0;
-        case BusyQuery::Answered:
-            if (q.mode != LIVE_MODE_CALLBACK)
-                Trace("%s: Camera-%d Status %d \r\n", Who(q.mode), index, (int)status);
-            if (status != 0) return TAVCAM_BUSY;
-            break;
-        case BusyQuery::NotAsked:
-            break;
-    }
+    int32_t busy = 0;
+    if (!PassesBusyCheck(index, (q.mode != LIVE_MODE_CALLBACK ? Who(q.mode) : nullptr), &busy))
+        return busy;
     // A reader (or a capture) runs already: nothing changes.
     if (!ClaimCamera(slot.ReadParameters)) return TAVCAM_OK;
     const int32_t result = StartClaimed(q, index, slot);

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "core/attach.h"
+#include "core/trace.h"
 #include "device/device.h"
 
 namespace tav {
@@ -144,10 +145,17 @@ void SetCameraChanged(int index, bool changed) {
     SharedStore(shared->bChanged[index], changed ? 1u : 0u);
 }
 
-BusyQuery QueryBusyStatus(int index, uint32_t* status) {
-    *status = 0;
-    if (g_DeviceTable[index].Record.CameraModel <= 2) return BusyQuery::NotAsked;
-    return GetCameraStatus(index, status) ? BusyQuery::Answered : BusyQuery::Failed;
+bool PassesBusyCheck(int index, const char* who, int32_t* result) {
+    if (g_DeviceTable[index].Record.CameraModel <= 2) return true;
+    uint32_t status = 0;
+    if (!GetCameraStatus(index, &status)) {
+        *result = 0;
+        return false;
+    }
+    if (who) Trace("%s: Camera-%d Status %d \r\n", who, index, (int)status);
+    if (status == 0) return true;
+    *result = TAVCAM_BUSY;
+    return false;
 }
 
 bool WriteRegister(int index, uint32_t reg, uint32_t value) {

@@ -205,11 +205,12 @@ void SetCameraChanged(int index, bool changed);
 // ---- Small shared steps ------------------------------------------------------------------
 
 // The busy check of USBInitDevice, USBSetFormat, USBSetScanArea and the
-// live-video starts: GetCameraStatus is asked only when the cached CameraModel
-// is above 2. The caller traces the status and gives up with 3 when it is
-// nonzero, or with 0 when the query failed.
-enum class BusyQuery : uint8_t { NotAsked, Failed, Answered };
-BusyQuery QueryBusyStatus(int index, uint32_t* status);
+// live-video starts: GetCameraStatus is asked only when the cached
+// CameraModel is above 2. True when the call may go on; otherwise false with
+// *result set: 0 when the query failed, TAVCAM_BUSY (3) when the camera
+// answered a nonzero status. An answered status is traced as
+// "<who>: Camera-<index> Status <status>" unless who is null.
+bool PassesBusyCheck(int index, const char* who, int32_t* result);
 
 // One CMD_WRITE_REG of a 16-bit value to a camera register (third word 0).
 bool WriteRegister(int index, uint32_t reg, uint32_t value);

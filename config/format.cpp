@@ -43,17 +43,8 @@ extern "C" TAVCAM_API int32_t WINAPI USBSetScanArea(const char* pCameraName, uin
     Trace("Enter the  USBSetScanArea\r\n");
     int index = 0;
     if (!DeviceIndexFromName(pCameraName, &index)) return TAVCAM_BAD_NAME;
-    uint32_t status = 0;
-    switch (QueryBusyStatus(index, &status)) {
-        case BusyQuery::Failed:
-            return 0;
-        case BusyQuery::Answered:
-            Trace("USBSetScanArea: Camera-%d Status %d \r\n", index, (int)status);
-            if (status != 0) return TAVCAM_BUSY;
-            break;
-        case BusyQuery::NotAsked:
-            break;
-    }
+    int32_t busy = 0;
+    if (!PassesBusyCheck(index, "USBSetScanArea", &busy)) return busy;
     DeviceSlot& slot = g_DeviceTable[index];
     const FormatEntry* entry = CurrentFormatEntry(slot);
     if (!entry) return 0;  // CurrentFormat names no format: no area fits it
@@ -108,17 +99,8 @@ extern "C" TAVCAM_API int32_t WINAPI USBSetFormat(const char* pCameraName, uint3
     Trace("Enter the USBSetFormat \r\n");
     int index = 0;
     if (!DeviceIndexFromName(pCameraName, &index)) return 0;
-    uint32_t status = 0;
-    switch (QueryBusyStatus(index, &status)) {
-        case BusyQuery::Failed:
-            return 0;
-        case BusyQuery::Answered:
-            Trace("USBSetFormat: Camera-%d Status %d \r\n", index, (int)status);
-            if (status != 0) return TAVCAM_BUSY;
-            break;
-        case BusyQuery::NotAsked:
-            break;
-    }
+    int32_t busy = 0;
+    if (!PassesBusyCheck(index, "USBSetFormat", &busy)) return busy;
     DeviceSlot& slot = g_DeviceTable[index];
     CameraRecord& record = slot.Record;
     // A record may claim more formats than the sixteen entries it holds.

@@ -147,17 +147,8 @@ extern "C" TAVCAM_API int32_t WINAPI USBInitDevice(const char* pCameraName) {
 
     // A busy camera stops the call before anything is read or written, even
     // when nothing would have been done.
-    uint32_t status = 0;
-    switch (QueryBusyStatus(index, &status)) {
-        case BusyQuery::Failed:
-            return 0;
-        case BusyQuery::Answered:
-            Trace("USBInitDevice: Camera-%d Status %d \r\n", index, (int)status);
-            if (status != 0) return TAVCAM_BUSY;
-            break;
-        case BusyQuery::NotAsked:
-            break;
-    }
+    int32_t busy = 0;
+    if (!PassesBusyCheck(index, "USBInitDevice", &busy)) return busy;
 
     // The same camera as last time in this process: nothing to do unless the
     // shared block says it changed.
