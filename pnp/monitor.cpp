@@ -37,6 +37,20 @@ void OnDeviceChange(WPARAM event) {
     if (event == DBT_DEVICEREMOVECOMPLETE) Trace("DBT_DEVICEREMOVECOMPLETE\r\n");
 }
 
+void RunMessageLoop() {
+    MSG msg;
+    for (;;) {
+        BOOL r = plat::GetMessageA(&msg, nullptr, 0, 0);
+        if (r == 0) break;
+        if (r == -1) {
+            Trace("Failed GetMessage() = 0x%x\r\n", (unsigned)plat::GetLastError());
+            continue;
+        }
+        plat::TranslateMessage(&msg);
+        plat::DispatchMessageA(&msg);
+    }
+}
+
 }  // namespace
 
 bool IsMonitorProcess() {
@@ -118,17 +132,9 @@ extern "C" TAVCAM_API int32_t WINAPI DLL_Thread(HWND, HINSTANCE, char*, int32_t)
         Trace("Exit DLLThread\r\n");
         return 0;
     }
-    MSG msg;
-    for (;;) {
-        BOOL r = plat::GetMessageA(&msg, nullptr, 0, 0);
-        if (r == 0) break;
-        if (r == -1) {
-            Trace("Failed GetMessage() = 0x%x\r\n", (unsigned)plat::GetLastError());
-            continue;
-        }
-        plat::TranslateMessage(&msg);
-        plat::DispatchMessageA(&msg);
-    }
+    // A block whose last client left while this monitor was starting is
+    // already marked as ending: no loop then.
+    if (SharedLoad(d->bQuit) == 0) RunMessageLoop();
     plat::KillTimer(hWnd, timer);
     SharedStore(d->uTimerId, 0);
     Trace("Exit DLLThread\r\n");

@@ -5,6 +5,6 @@
 
 namespace tav {
 
-void StopNotificationThread() {}
+void StopNotificationThread(bool) {}
 
 }  // namespace tav

@@ -45,7 +45,7 @@ TEST(MonitorClientList, DamagedCountNeverReachesPastTheList) {
     EXPECT_EQ(d.nClients, 0xFFFFFFFFu);
 }
 
-TEST(MonitorLiveness, CountsOnlyRunningProcessesAndQuitsWhenAlone) {
+TEST(MonitorLiveness, CountsOnlyRunningProcessesFreesTheOthersAndQuitsWhenAlone) {
     static tav::SharedData d{};
     pid_t child = fork();
     if (child == 0) _exit(0);
@@ -63,6 +63,12 @@ TEST(MonitorLiveness, CountsOnlyRunningProcessesAndQuitsWhenAlone) {
     d.dwProcessIds[3] = (uint32_t)getpid();
     EXPECT_EQ(tav::LivenessCheck(&d), 2);
     EXPECT_EQ(d.bQuit, 0u);
+    // The slots of processes that are gone are free again, and the count is
+    // the count of live processes.
+    EXPECT_EQ(d.dwProcessIds[1], 0u);
+    EXPECT_EQ(d.dwProcessIds[2], 0u);
+    EXPECT_EQ(d.dwProcessIds[0], (uint32_t)getpid());
+    EXPECT_EQ(d.nAttachedProcess, 2u);
 
     d.dwProcessIds[3] = 0;
     EXPECT_EQ(tav::LivenessCheck(&d), 1);
