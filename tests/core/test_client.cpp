@@ -10,6 +10,7 @@
 //   window              a top-level window on a thread of its own with a
 //                       message loop (made once); its handle
 //   register-window     USBRegisterClient(that window); the result
+//   register-null-window  USBRegisterClient(null); the result
 //   deregister-window   USBDeRegisterClient(that window); the result
 //   register-fn A|B V   USBRegisterPNPFunction(function A or B, user value V)
 //   register-null       USBRegisterPNPFunction(null, 0)
@@ -160,6 +161,8 @@ int main(int argc, char** argv) {
             printf("%u\n", (unsigned)(uintptr_t)Window());
         } else if (!strcmp(line, "register-window")) {
             printf("%d\n", (int)USBRegisterClient(Window()));
+        } else if (!strcmp(line, "register-null-window")) {
+            printf("%d\n", (int)USBRegisterClient(nullptr));
         } else if (!strcmp(line, "deregister-window")) {
             printf("%d\n", (int)USBDeRegisterClient(Window()));
         } else if (!strncmp(line, "register-fn ", 12) && (line[12] == 'A' || line[12] == 'B')) {
