@@ -155,18 +155,6 @@ bool StartedAsMonitor() {
     return plat::OwnCommandLine().find(",DLL_Thread") != std::string::npos;
 }
 
-// The one running process left in the slots besides `self`, or 0.
-uint32_t OnlyOtherProcess(const SharedData* d, uint32_t self) {
-    uint32_t other = 0;
-    for (int slot = 0; slot < kMaxProcesses; ++slot) {
-        uint32_t pid = SharedLoad(d->dwProcessIds[slot]);
-        if (!pid || pid == self || !ProcessStillRuns(pid)) continue;
-        if (other) return 0;
-        other = pid;
-    }
-    return other;
-}
-
 enum class AttachStep { Attached, Refused, Inert, BlockEnding };
 
 // One attempt of the attach, under the attach lock.
@@ -299,13 +287,13 @@ void ProcessDetach(bool underLoaderLock) {
         quitting = SharedLoad(d->bQuit) != 0;
         if (g_slot >= 0 && SharedLoad(d->dwProcessIds[g_slot]) == g_processId)
             SharedStore(d->dwProcessIds[g_slot], 0);
-        n = (uint32_t)LiveSlots(d, g_processId);
+        uint32_t other = 0;
+        n = (uint32_t)LiveSlots(d, g_processId, &other);
         SharedStore(d->nAttachedProcess, n);
         // Only the monitor is left: the block ends. Marked before the monitor
         // is told, so that nobody joins it meanwhile.
         uint32_t monitorPid = SharedLoad(d->piMonitor[2]);
-        if (n == 1 && !IsMonitorProcess() && monitorPid &&
-            OnlyOtherProcess(d, g_processId) == monitorPid) {
+        if (n == 1 && !IsMonitorProcess() && monitorPid && other == monitorPid) {
             SharedStore(d->bQuit, 1);
             monitor = plat::FieldToWindow(SharedLoad(d->g_hWnd));
         }

@@ -14,11 +14,14 @@ bool ProcessStillRuns(uint32_t pid) {
     return runs;
 }
 
-int LiveSlots(const SharedData* d, uint32_t self) {
+int LiveSlots(const SharedData* d, uint32_t self, uint32_t* someone) {
     int live = 0;
+    if (someone) *someone = 0;
     for (int slot = 0; slot < kMaxProcesses; ++slot) {
         uint32_t pid = SharedLoad(d->dwProcessIds[slot]);
-        if (pid && pid != self && ProcessStillRuns(pid)) ++live;
+        if (!pid || pid == self || !ProcessStillRuns(pid)) continue;
+        ++live;
+        if (someone) *someone = pid;
     }
     return live;
 }

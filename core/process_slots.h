@@ -20,8 +20,9 @@ namespace tav {
 // not yet reaped by its parent, does not).
 bool ProcessStillRuns(uint32_t pid);
 
-// The number of slots holding a running process other than `self`.
-int LiveSlots(const SharedData* d, uint32_t self);
+// The number of slots holding a running process other than `self`; the id
+// of one of those processes in *someone (0 if none).
+int LiveSlots(const SharedData* d, uint32_t self, uint32_t* someone = nullptr);
 
 // The slot for `self` to take: the first that is free (0, a process that is
 // gone, or `self`'s own id left over from an earlier process with that id);
