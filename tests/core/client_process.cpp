@@ -67,6 +67,10 @@ std::string Ask(Client& client, const std::string& command, int ms) {
     if (client.pid <= 0) return "";
     std::string line = command + "\n";
     if (write(client.in, line.data(), line.size()) != (ssize_t)line.size()) return "";
+    return ReadLine(client, ms);
+}
+
+std::string ReadLine(Client& client, int ms) {
     std::string answer;
     for (;;) {
         struct pollfd p = {client.out, POLLIN, 0};

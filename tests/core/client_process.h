@@ -28,6 +28,8 @@ bool StartClient(const std::string& runtimeDir, Client* client, const char* argu
 // Sends one command and returns the one-line answer ("" after ms or when
 // the client is gone).
 std::string Ask(Client& client, const std::string& command, int ms = 10000);
+// The client's next line of output ("" after ms or at its end).
+std::string ReadLine(Client& client, int ms);
 // Asks for "exit" and waits (bounded) for the process to end; true if it
 // ended by itself with exit code 0.
 bool Exit(Client& client);

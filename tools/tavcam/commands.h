@@ -18,3 +18,4 @@ int CmdSet(int argc, char** argv);
 int CmdFormat(int argc, char** argv);
 int CmdArea(int argc, char** argv);
 int CmdPreset(int argc, char** argv);
+int CmdWatch(int argc, char** argv);

@@ -16,6 +16,7 @@ const Command kCommands[] = {
     {"format", "NAME INDEX", "switch the camera to another format", CmdFormat},
     {"area", "NAME L T W H", "set the scan area of a partial format", CmdArea},
     {"preset", "save|load NAME P", "save the settings in force as preset P, or load it", CmdPreset},
+    {"watch", "", "print cameras arriving and leaving, until interrupted", CmdWatch},
 };
 
 void Usage(FILE* out) {
