@@ -32,10 +32,14 @@ TEST_F(Notifications, WatchPrintsArrivalsAndDeparturesUntilInterrupted) {
         },
         15000));
 
+    // Two cameras in one poll: the second notice comes while the function
+    // still handles the first, and is merged into it; both are printed.
     PlugCamera(1);
+    PlugCamera(2);
     EXPECT_TRUE(Printed(w, "arrived: Cam-1 \\(index 1\\)", &line)) << line;
-    sim::Unplug(server_, cameras_[1]);
-    EXPECT_TRUE(Printed(w, "left: Cam-1 \\(index 1\\)", &line)) << line;
+    EXPECT_TRUE(Printed(w, "arrived: Cam-2 \\(index 2\\)", &line)) << line;
+    sim::Unplug(server_, cameras_[2]);
+    EXPECT_TRUE(Printed(w, "left: Cam-2 \\(index 2\\)", &line)) << line;
 
     kill(w.pid, SIGINT);
     EXPECT_TRUE(Printed(w, "stopped watching", &line)) << line;

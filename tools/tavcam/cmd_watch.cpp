@@ -4,9 +4,12 @@
 // It registers a plug-and-play function. The monitor has it called (on the
 // library's notification thread) once for each camera whose presence
 // changed; the function compares the presence flags of the shared block with
-// those it saw last and prints the difference. Names come from the camera
-// list, read again when a camera has arrived; a camera that leaves is named
-// as it was when it arrived.
+// those it saw last and prints the difference. Notices that come while the
+// function runs are merged into that call (the event is reset after it), so
+// a second camera arriving in the same poll may bring no call of its own:
+// the main thread therefore also compares the flags once a second. Names
+// come from the camera list, read again when a camera has arrived; a camera
+// that leaves is named as it was when it arrived.
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -90,7 +93,12 @@ void ReportChanges() {
     bool arrived = false;
     for (int i = 0; i < TAVCAM_MAX_CAMERAS; ++i) arrived |= d.bPresence[i] && !g_present[i];
     std::string names[TAVCAM_MAX_CAMERAS];
-    if (arrived) ReadNames(names);
+    // Reading the names takes a while (each camera's record): the flags are
+    // looked at again after it, to report what the monitor found meanwhile.
+    if (arrived) {
+        ReadNames(names);
+        if (!CopySharedBlock(&d)) return;
+    }
     for (int i = 0; i < TAVCAM_MAX_CAMERAS; ++i) {
         uint32_t present = d.bPresence[i] ? 1 : 0;
         if (present == g_present[i]) continue;
@@ -137,7 +145,12 @@ int CmdWatch(int, char**) {
         fprintf(stderr, "tavcam: the device monitor does not answer\n");
         return 1;
     }
-    while (!g_interrupted.load()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int tick = 1; !g_interrupted.load(); ++tick) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (tick % 10) continue;
+        std::lock_guard<std::mutex> guard(g_lock);
+        ReportChanges();
+    }
     PNPFunctionThreadStop();
     printf("%s stopped watching\n", Clock().c_str());
     return 0;
