@@ -307,6 +307,17 @@ void CompleteSend(uint64_t id, LRESULT result, DWORD error) {
     pthread_mutex_unlock(&g_msgLock);
 }
 
+// A posted or sent message as it travels to another process.
+Packet MessagePacket(PacketKind kind, uint32_t hwnd, UINT msg, WPARAM w, LPARAM l) {
+    Packet p{};
+    p.kind = kind;
+    p.hwnd = hwnd;
+    p.msg = msg;
+    p.wParam = w;
+    p.lParam = l;
+    return p;
+}
+
 // A send that waits at most limitMs for the answer; false (with the last
 // error set) when it failed or the time ran out.
 bool SendWithin(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, uint64_t limitMs,
@@ -350,12 +361,7 @@ bool SendWithin(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, uint64_t limi
     }
     bool delivered;
     if (remote) {
-        Packet p{};
-        p.kind = PacketKind::Send;
-        p.hwnd = rec.hwnd;
-        p.msg = Msg;
-        p.wParam = wParam;
-        p.lParam = lParam;
+        Packet p = MessagePacket(PacketKind::Send, rec.hwnd, Msg, wParam, lParam);
         p.id = pending->id;
         delivered = TransportSend(rec.pid, p);
     } else {
@@ -454,12 +460,7 @@ TAVCAM_POSIX_API BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LP
     }
     if (rec.pid == (uint32_t)getpid())
         return QueuePost(rec.tid, rec.hwnd, Msg, wParam, lParam, false);
-    Packet p{};
-    p.kind = PacketKind::Post;
-    p.hwnd = rec.hwnd;
-    p.msg = Msg;
-    p.wParam = wParam;
-    p.lParam = lParam;
+    Packet p = MessagePacket(PacketKind::Post, rec.hwnd, Msg, wParam, lParam);
     if (!TransportStart() || !TransportSend(rec.pid, p)) {
         ::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
