@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "sim/sim.h"
+#include "support/exe_dir.h"
 #include "tavcam.h"
 
 namespace {
@@ -115,14 +116,6 @@ bool AllNoticed(int n) {
     return true;
 }
 
-std::string ExeDir() {
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return ".";
-    self[n] = 0;
-    return std::filesystem::path(self).parent_path().string();
-}
-
 template <typename T>
 bool Find(void* module, const char* name, T* out) {
     *out = (T)dlsym(module, name);
@@ -142,7 +135,8 @@ void BM_ArrivalToEveryWindowAndFunction(benchmark::State& state) {
         cameras[k] = sim::Plug(server, sim::MakeProfile(sim::Model::LongLayout, "Cam",
                                                         "cam" + std::to_string(k) + ".sock"));
 
-    void* module = dlopen((ExeDir() + "/libtavcam.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* module =
+        dlopen((bench_support::ExeDir() + "/libtavcam.so").c_str(), RTLD_NOW | RTLD_LOCAL);
     bool found = module && Find(module, "USBRegisterClient", &g_lib.registerClient) &&
                  Find(module, "USBRegisterPNPFunction", &g_lib.registerFunction) &&
                  Find(module, "PNPFunctionThreadStop", &g_lib.stopFunction) &&

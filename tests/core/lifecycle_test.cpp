@@ -49,8 +49,7 @@ std::string Link(pid_t pid, int fd) {
 // go and create the block afresh with a monitor of its own. The monitor is
 // held stopped so that the newcomer surely arrives while the block ends.
 TEST_F(LibraryProcesses, ClientArrivingWhileTheMonitorEndsGetsAMonitorOfItsOwn) {
-    Client& a = Start();
-    ASSERT_TRUE(WaitForCount(a, "2"));
+    Client& a = StartCounted("2");
     pid_t monitor = MonitorOf(a);
     ASSERT_EQ(kill(monitor, SIGSTOP), 0);
     BeginExit(a);  // count falls to 1: the monitor is told to end
@@ -93,14 +92,11 @@ TEST_F(LibraryProcesses, ChainOfClientsEachStartingAsTheLastOneLeavesNeverLacksA
 // the slot of a live client; so killing the newcomer leaves the monitor to
 // the client still running.
 TEST_F(LibraryProcesses, NewcomerNeverTakesTheSlotOfALiveClient) {
-    Client& a = Start();
-    ASSERT_TRUE(WaitForCount(a, "2"));
+    Client& a = StartCounted("2");
     pid_t monitor = MonitorOf(a);
-    Client& b = Start();
-    ASSERT_TRUE(WaitForCount(b, "3"));
+    Client& b = StartCounted("3");
     ASSERT_TRUE(Exit(a));  // a's slot (0) is free again; b holds slot 2
-    Client& c = Start();
-    ASSERT_TRUE(WaitForCount(c, "3"));
+    Client& c = StartCounted("3");
     auto s = State(c);
     EXPECT_TRUE(HasPid(s["pids"], b.pid)) << s["pids"];
     EXPECT_TRUE(HasPid(s["pids"], c.pid)) << s["pids"];
@@ -116,13 +112,10 @@ TEST_F(LibraryProcesses, NewcomerNeverTakesTheSlotOfALiveClient) {
 // Killed clients give their places back: only live processes count against
 // the limit of four.
 TEST_F(LibraryProcesses, KilledClientsDoNotCountAgainstTheLimit) {
-    Client& a = Start();
-    ASSERT_TRUE(WaitForCount(a, "2"));
+    Client& a = StartCounted("2");
     pid_t monitor = MonitorOf(a);
-    Client& b = Start();
-    ASSERT_TRUE(WaitForCount(b, "3"));
-    Client& c = Start();
-    ASSERT_TRUE(WaitForCount(c, "4"));
+    Client& b = StartCounted("3");
+    Client& c = StartCounted("4");
     Kill(b);
     Kill(c);
     Client& d = Start();
@@ -140,8 +133,7 @@ TEST_F(LibraryProcesses, KilledClientsDoNotCountAgainstTheLimit) {
 // exit handlers in its copy of the process: it must not give back its
 // parent's place nor end the monitor.
 TEST_F(LibraryProcesses, ForkedChildLeavingDoesNotDetachItsParent) {
-    Client& a = Start();
-    ASSERT_TRUE(WaitForCount(a, "2"));
+    Client& a = StartCounted("2");
     pid_t monitor = MonitorOf(a);
     ASSERT_EQ(Ask(a, "fork-exit"), "forked");
     auto s = State(a);
@@ -156,12 +148,10 @@ TEST_F(LibraryProcesses, ForkedChildLeavingDoesNotDetachItsParent) {
 // The monitor must not keep a client's standard streams: "app | tee log"
 // ends when app ends, even while another client keeps the monitor running.
 TEST_F(LibraryProcesses, MonitorHoldsNoneOfItsFirstClientsStandardStreams) {
-    Client& a = Start();
-    ASSERT_TRUE(WaitForCount(a, "2"));
+    Client& a = StartCounted("2");
     pid_t monitor = MonitorOf(a);
     for (int fd = 0; fd <= 2; ++fd) EXPECT_EQ(Link(monitor, fd), "/dev/null") << "fd " << fd;
-    Client& b = Start();
-    ASSERT_TRUE(WaitForCount(b, "3"));
+    StartCounted("3");  // b keeps the monitor running
 
     int out = a.out;
     a.out = -1;  // kept: a's standard output, read here
@@ -179,8 +169,7 @@ TEST_F(LibraryProcesses, MonitorHoldsNoneOfItsFirstClientsStandardStreams) {
 // a monitor that does not answer (here: stopped) delays the client's exit by
 // that bound, not by minutes. The monitor still ends once it runs again.
 TEST_F(LibraryProcesses, LastClientsDetachDoesNotWaitLongForAMonitorThatDoesNotAnswer) {
-    Client& a = Start();
-    ASSERT_TRUE(WaitForCount(a, "2"));
+    Client& a = StartCounted("2");
     pid_t monitor = MonitorOf(a);
     ASSERT_EQ(kill(monitor, SIGSTOP), 0);
     BeginExit(a);

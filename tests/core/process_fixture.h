@@ -37,6 +37,14 @@ class LibraryProcesses : public ::testing::Test {
 
     std::map<std::string, std::string> State(Client& c) { return Fields(Ask(c, "state")); }
 
+    // Starts a client and expects the block to count n processes with the
+    // monitor window up before the next step.
+    Client& StartCounted(const std::string& n) {
+        Client& c = Start();
+        EXPECT_TRUE(WaitForCount(c, n)) << "expected " << n << ": " << Ask(c, "state");
+        return c;
+    }
+
     // Waits until the block shows n attached processes and a monitor window.
     bool WaitForCount(Client& c, const std::string& n) {
         return WaitFor(
