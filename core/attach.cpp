@@ -68,7 +68,10 @@ constexpr DWORD kEndingBlockPollMs = 10;
 // How long the last client's detach waits for the monitor to take WM_DESTROY.
 constexpr UINT kDetachSendWaitMs = 3000;
 
-enum class State { Detached, Attached, Refused, NoSharedState, Private };
+// Detaching: the detach has begun; the exports refuse from then on, so that
+// nothing (a plug-and-play function registering again, say) starts anew in a
+// process on its way out.
+enum class State { Detached, Attached, Detaching, Refused, NoSharedState, Private };
 
 std::atomic<State> g_state{State::Detached};
 SharedData* g_shared = nullptr;
@@ -211,7 +214,7 @@ SharedData* Shared() {
 
 bool LibraryUsable() {
     State s = g_state.load(std::memory_order_relaxed);
-    return s != State::Refused && s != State::NoSharedState;
+    return s != State::Refused && s != State::NoSharedState && s != State::Detaching;
 }
 
 HANDLE ReaderEvent(int camera) {
@@ -276,6 +279,7 @@ void ProcessDetach(bool underLoaderLock) {
         g_state = State::Detached;
         return;
     }
+    g_state = State::Detaching;
     SharedData* d = g_shared;
     StopNotificationThread(!underLoaderLock);
 

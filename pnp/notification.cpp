@@ -43,7 +43,7 @@ namespace tav {
 namespace {
 
 struct PNPFunctionContext {
-    // The fields of the design, in its order.
+    // The registered function and its user value, and the thread's state.
     std::atomic<PNPFunction> pfnFunction{nullptr};
     std::atomic<uintptr_t> userValue{0};
     std::atomic<uint32_t> bRunning{0};
@@ -162,13 +162,23 @@ bool StartThread(PNPFunctionContext* c) {
 
 void StopNotificationThread(bool mayWait) {
     Trace("Enter PNPFunctionThreadStop\r\n");
-    std::unique_lock<std::mutex> guard(g_registerLock, std::defer_lock);
-    if (mayWait) guard.lock();
-    PNPFunctionContext* c = OwnContext();
-    if (c && g_context.compare_exchange_strong(c, nullptr)) {
-        c->bStop.store(1);
-        HANDLE event = c->hEvent.load();
-        if (event) plat::SetEvent(event);
+    PNPFunctionContext* c = nullptr;
+    {
+        // Taken only to keep out a registration running at the same moment,
+        // and let go before any wait: the thread, running the client
+        // function, may register too. Under the loader lock nothing of the
+        // kind runs, and a lock a terminated thread held would never come.
+        std::unique_lock<std::mutex> guard(g_registerLock, std::defer_lock);
+        if (mayWait) guard.lock();
+        c = OwnContext();
+        if (c && !g_context.compare_exchange_strong(c, nullptr)) c = nullptr;
+        if (c) {
+            c->bStop.store(1);
+            HANDLE event = c->hEvent.load();
+            if (event) plat::SetEvent(event);
+        }
+    }
+    if (c) {
         if (c->hThread) {
             Trace("PNPFunctionThreadStop: hThread = %x\r\n",
                   (unsigned)plat::HandleToField(c->hThread));

@@ -12,10 +12,13 @@
 //   register-window     USBRegisterClient(that window); the result
 //   register-null-window  USBRegisterClient(null); the result
 //   deregister-window   USBDeRegisterClient(that window); the result
-//   register-fn A|B V   USBRegisterPNPFunction(function A or B, user value V)
+//   register-fn A|B|C|D V  USBRegisterPNPFunction(function A, B, C or D, user
+//                       value V); C takes a second and registers itself again
+//                       from inside, D stops the notification thread from inside
 //   register-null       USBRegisterPNPFunction(null, 0)
 //   stop                PNPFunctionThreadStop(); the result
-//   notices             what arrived: "window=N a=N b=N value=V code=C bad=N"
+//   notices             what arrived: "window=N a=N b=N c=N cdone=N d=N value=V
+//                       code=C bad=N"
 //   list                the camera names, separated by spaces
 //   init NAME           USBInitDevice(NAME); the result
 //   exit                leaves main normally (the library's detach runs)
@@ -39,10 +42,14 @@ namespace {
 std::atomic<int> g_windowNotices{0};
 std::atomic<int> g_callsA{0};
 std::atomic<int> g_callsB{0};
+std::atomic<int> g_callsC{0};
+std::atomic<int> g_doneC{0};
+std::atomic<int> g_callsD{0};
 std::atomic<int> g_badCalls{0};  // wrong arguments
 std::atomic<uintptr_t> g_lastValue{0};
 std::atomic<uint32_t> g_lastCode{0};
 std::atomic<HWND> g_window{nullptr};
+std::atomic<bool> g_exiting{false};  // main has returned: the library is detaching
 
 std::string Join(const uint32_t* v, int n) {
     std::string s;
@@ -79,6 +86,20 @@ void WINAPI FunctionA(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t 
 
 void WINAPI FunctionB(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
     Record(g_callsB, code, zero1, zero2, value);
+}
+
+// Slow, and registers itself again from inside.
+void WINAPI FunctionC(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
+    Record(g_callsC, code, zero1, zero2, value);
+    usleep(1000 * 1000);
+    if (USBRegisterPNPFunction(FunctionC, value) != 1 && !g_exiting.load()) g_badCalls.fetch_add(1);
+    g_doneC.fetch_add(1);
+}
+
+// Stops its own notification thread.
+void WINAPI FunctionD(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
+    Record(g_callsD, code, zero1, zero2, value);
+    if (PNPFunctionThreadStop() != 1) g_badCalls.fetch_add(1);
 }
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
@@ -165,17 +186,18 @@ int main(int argc, char** argv) {
             printf("%d\n", (int)USBRegisterClient(nullptr));
         } else if (!strcmp(line, "deregister-window")) {
             printf("%d\n", (int)USBDeRegisterClient(Window()));
-        } else if (!strncmp(line, "register-fn ", 12) && (line[12] == 'A' || line[12] == 'B')) {
+        } else if (!strncmp(line, "register-fn ", 12) && line[12] >= 'A' && line[12] <= 'D') {
+            const PNPFunction functions[] = {FunctionA, FunctionB, FunctionC, FunctionD};
             uintptr_t value = (uintptr_t)strtoull(line + 13, nullptr, 10);
-            printf("%d\n",
-                   (int)USBRegisterPNPFunction(line[12] == 'A' ? FunctionA : FunctionB, value));
+            printf("%d\n", (int)USBRegisterPNPFunction(functions[line[12] - 'A'], value));
         } else if (!strcmp(line, "register-null")) {
             printf("%d\n", (int)USBRegisterPNPFunction(nullptr, 0));
         } else if (!strcmp(line, "stop")) {
             printf("%d\n", (int)PNPFunctionThreadStop());
         } else if (!strcmp(line, "notices")) {
-            printf("window=%d a=%d b=%d value=%llu code=%u bad=%d\n", g_windowNotices.load(),
-                   g_callsA.load(), g_callsB.load(), (unsigned long long)g_lastValue.load(),
+            printf("window=%d a=%d b=%d c=%d cdone=%d d=%d value=%llu code=%u bad=%d\n",
+                   g_windowNotices.load(), g_callsA.load(), g_callsB.load(), g_callsC.load(),
+                   g_doneC.load(), g_callsD.load(), (unsigned long long)g_lastValue.load(),
                    g_lastCode.load(), g_badCalls.load());
         } else if (!strcmp(line, "list")) {
             CameraList list{};
@@ -188,6 +210,7 @@ int main(int argc, char** argv) {
         } else if (!strncmp(line, "init ", 5)) {
             printf("%d\n", (int)USBInitDevice(line + 5));
         } else if (!strcmp(line, "exit")) {
+            g_exiting.store(true);
             return 0;
         } else {
             printf("?\n");

@@ -135,6 +135,33 @@ TEST_F(Notifications, DeregisterReplaceNullAndStopTwice) {
     EXPECT_EQ(Ask(a, "usable"), "1");
 }
 
+// The function may stop its own thread from inside: no wait on itself, and
+// no call after. A process that ends while its function runs (and registers
+// itself again from inside) ends cleanly: the unload signals the thread and
+// waits for it without holding anything the function needs.
+TEST_F(Notifications, FunctionStoppingItsOwnThreadAndExitWhileAFunctionRuns) {
+    Client& a = Start();
+    Client& b = Start();
+    Client& watcher = Start();
+    ASSERT_EQ(Ask(a, "register-fn D 1"), "1");
+    ASSERT_EQ(Ask(b, "register-fn C 2"), "1");
+    ASSERT_EQ(Ask(watcher, "register-window"), "1");
+    MonitorOf(a);
+    PlugCamera(0);
+    ASSERT_TRUE(WaitFor([&] { return Notices(a)["d"] == "1"; }, 15000));
+    ASSERT_TRUE(WaitFor([&] { return Notices(b)["c"] == "1"; }, 15000));
+    EXPECT_EQ(Notices(b)["cdone"], "0") << "still running";
+    EXPECT_TRUE(Exit(b)) << "b's exit while its function ran";
+
+    PlugCamera(1);
+    ASSERT_TRUE(WaitForNotices(watcher, 2, 0, 0));
+    Settle(1);
+    auto n = Notices(a);
+    EXPECT_EQ(n["d"], "1");
+    EXPECT_EQ(n["bad"], "0");
+    EXPECT_EQ(Ask(a, "stop"), "1");
+}
+
 // A client that registered a window and a function and was then killed does
 // not hold up the others: its window is gone, so the send to it fails at
 // once instead of waiting out the monitor's bound on a send (5 s).
