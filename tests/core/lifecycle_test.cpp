@@ -71,23 +71,6 @@ TEST_F(LibraryProcesses, ClientArrivingWhileTheMonitorEndsGetsAMonitorOfItsOwn) 
     MonitorOf(b);
 }
 
-// The same race as it happens, without holding anything: a chain of clients,
-// each starting just as the one before leaves.
-TEST_F(LibraryProcesses, ChainOfClientsEachStartingAsTheLastOneLeavesNeverLacksAMonitor) {
-    Client* a = &Start();
-    ASSERT_TRUE(HasLiveMonitor(*a));
-    for (int round = 0; round < 12; ++round) {
-        pid_t before = MonitorOf(*a);
-        BeginExit(*a);
-        Client& b = Start();
-        ASSERT_TRUE(Reaped(*a, 10000)) << "round " << round;
-        // Once the old monitor is gone (if it was told to end), b still has one.
-        WaitFor([&] { return !ProcessRuns(before) || State(b)["count"] == "2"; }, 5000);
-        ASSERT_TRUE(HasLiveMonitor(b)) << "round " << round << ": " << Ask(b, "state");
-        a = &b;
-    }
-}
-
 // A newcomer takes a free slot, or the slot of a process that is gone, never
 // the slot of a live client; so killing the newcomer leaves the monitor to
 // the client still running.
