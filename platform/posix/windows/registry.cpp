@@ -102,7 +102,9 @@ uint32_t RegistryAdd(uint32_t tid, uint32_t flags) {
     for (uint32_t i = 0; i < kSlots && !hwnd; ++i) {
         WindowRecord& rec = r->slots[i];
         if (LiveLocked(rec)) continue;
+        // A damaged counter must not make a handle of more than 31 bits.
         uint32_t gen = r->generation;
+        if (gen == 0 || gen > kGenerations) gen = 1;
         r->generation = gen >= kGenerations ? 1 : gen + 1;
         hwnd = (gen << kSlotBits) | i;
         rec = WindowRecord{hwnd, (uint32_t)getpid(), tid, flags, SelfStart()};
