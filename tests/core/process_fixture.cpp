@@ -1,6 +1,7 @@
 #include "process_fixture.h"
 
 #include <dirent.h>
+#include <sys/mman.h>
 
 #include "platform/posix/device_dir.h"
 
@@ -29,6 +30,10 @@ void LibraryProcesses::TearDown() {
     EXPECT_TRUE(WaitFor([&] { return ProcessesOfRun(runtime.path).empty(); }, 3000))
         << ::testing::PrintToString(ProcessesOfRun(runtime.path));
     for (int pid : ProcessesOfRun(runtime.path)) kill(pid, SIGKILL);
+    // Processes killed here could not let go of their named objects; nobody
+    // will open this run's namespace again, so what they held goes now.
+    WaitFor([&] { return ProcessesOfRun(runtime.path).empty(); }, 3000);
+    for (const std::string& name : NamedObjectsLeft()) shm_unlink(("/" + name).c_str());
 }
 
 pid_t LibraryProcesses::MonitorOf(Client& c) {

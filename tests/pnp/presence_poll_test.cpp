@@ -26,7 +26,7 @@ uint32_t g_dropOnNotice = 0;  // a window deregistered while the notices go out
 LRESULT CALLBACK ClientProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
     if (msg == WM_CAMERA_CHANGE && w == 0 && l == 0) {
         for (int i = 0; i < 2; ++i)
-            if (hwnd == g_windows[i]) ++g_notices[i];
+            if (plat::WindowToField(hwnd) == plat::WindowToField(g_windows[i])) ++g_notices[i];
         if (g_dropOnNotice) tav::ClientListRemove(g_block, g_dropOnNotice);
         return 0;
     }
@@ -36,6 +36,11 @@ LRESULT CALLBACK ClientProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
 class PresencePoll : public ::testing::Test {
   protected:
     void SetUp() override {
+        // Named objects (the window registry) in a namespace of this test
+        // process's own, kept for its whole life: other test processes running
+        // meanwhile have theirs.
+        static testing_support::TempDir runtime;
+        setenv("TAVCAM_RUNTIME_DIR", runtime.path.c_str(), 0);
         setenv("TAVCAM_DEVICE_DIR", dir_.path.c_str(), 1);
         tav::UsePrivateSharedData();
         d_ = g_block = tav::Shared();
@@ -154,7 +159,7 @@ TEST_F(PresencePoll, NotifiesOncePerChangedCameraInIndexOrder) {
         EXPECT_EQ(clock_.Pauses(), step.pauses);
         EXPECT_EQ(Traced("Notify Device Change \r\n"), step.notices);
         EXPECT_EQ(Traced("Notify Device Change to hWND = " +
-                         std::to_string(plat::WindowToField(g_windows[0])) + " \r\n"),
+                         std::to_string((int)plat::WindowToField(g_windows[0])) + " \r\n"),
                   step.notices);
         int present = (int)std::count(step.presence.begin(), step.presence.end(), 1u);
         EXPECT_EQ(Traced("USB Camera has arrived \r\n"), present);
