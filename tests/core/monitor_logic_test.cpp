@@ -55,7 +55,9 @@ TEST(MonitorLiveness, CountsOnlyRunningProcessesFreesTheOthersAndQuitsWhenAlone)
 
     pid_t zombie = fork();
     if (zombie == 0) _exit(0);
-    usleep(50 * 1000);  // not reaped: a zombie counts as ended
+    // Once it has exited, left unreaped: a zombie counts as ended.
+    siginfo_t info{};
+    ASSERT_EQ(waitid(P_PID, (id_t)zombie, &info, WEXITED | WNOWAIT), 0);
 
     d.dwProcessIds[0] = (uint32_t)getpid();
     d.dwProcessIds[1] = (uint32_t)child;
