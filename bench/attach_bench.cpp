@@ -14,15 +14,9 @@
 #include <string>
 #include <thread>
 
-namespace {
+#include "support/exe_dir.h"
 
-std::string ExeDir() {
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return ".";
-    self[n] = 0;
-    return std::filesystem::path(self).parent_path().string();
-}
+namespace {
 
 typedef int32_t (*CopyShared)(void*, uint32_t);
 
@@ -31,7 +25,7 @@ void BM_ClientAttachDetach(benchmark::State& state) {
     std::string runtime = mkdtemp(pattern);
     setenv("TAVCAM_RUNTIME_DIR", runtime.c_str(), 1);
     setenv("TAVCAM_DEVICE_DIR", (runtime + "/no-devices").c_str(), 1);
-    std::string library = ExeDir() + "/libtavcam.so";
+    std::string library = bench_support::ExeDir() + "/libtavcam.so";
     std::string copy = runtime + "/libtavcam-copy.so";
     std::filesystem::copy_file(library, copy);
 

@@ -7,11 +7,28 @@
 // window to end; the monitor's own detach then closes what must be closed.
 //
 // Decisions taken here for the user's safety:
-// - Attach and detach are serialised across processes by the named mutex
-//   "TavcamAPIAttachMutex" (the block itself has no lock). The wait for it is
-//   bounded (kAttachLockWaitMs); a mutex left by a process that died while
-//   holding it is taken over (the system releases it as abandoned). Should the
-//   bound pass, the attach goes on unserialised rather than hang the loader.
+// - Attach and detach are serialised across processes by the attach lock
+//   (core/attach_lock.h), with a bounded wait.
+// - Slots (core/process_slots.h): a process takes a free slot or the slot of
+//   a process that is gone, never the slot of a live one; only live processes
+//   count against the limit of four, and nAttachedProcess is the number of
+//   live slots. A detaching process frees its slot.
+// - An ending block is never joined. bQuit marks a block whose monitor is
+//   alone: the monitor's timer sets it when its clients died, and the last
+//   client sets it when its detach leaves only the monitor (before telling
+//   the monitor window to end). A process that finds bQuit set lets go of the
+//   block, waits for it to disappear (checking every 10 ms) and creates it
+//   afresh with a monitor of its own. The wait is bounded
+//   (kEndingBlockWaitMs); should a monitor hang on its way out beyond it, the
+//   library stays inert in the new process (every export fails) rather than
+//   leave it without a monitor.
+// - The last client tells the monitor window to end with a send that waits at
+//   most kDetachSendWaitMs for the answer (on Windows the detach runs under
+//   the loader lock). When that runs out the detach goes on: the monitor still
+//   receives WM_DESTROY when its thread is free again, and its timer finds
+//   itself alone within a second of this process's end in any case.
+// - A forked copy of an attached process (POSIX) attached nothing itself: its
+//   exit detaches nothing and leaves the parent's slot and monitor alone.
 // - Reader events: the hReaderEvent handles in SharedData belong to the
 //   process that created the block, so every process creates eight events of
 //   its own at attach and the library uses those (ReaderEvent()); the creating
@@ -29,9 +46,6 @@
 //   a monitor of its own; it then stays inert, its DLL_Thread returns at
 //   once and the process ends. Without this it would create a block and
 //   start a monitor of its own, and the two would keep each other alive.
-// - Stale process ids in the slots: the monitor's liveness check counts a
-//   slot only when its process still runs (a zombie counts as ended), so the
-//   id of a process that died without detaching keeps nothing alive.
 #include "core/attach.h"
 
 #include <string.h>
@@ -39,43 +53,35 @@
 #include <atomic>
 #include <string>
 
+#include "core/attach_lock.h"
 #include "core/monitor_start.h"
+#include "core/process_slots.h"
 #include "core/trace.h"
 #include "pnp/pnp.h"
 
 namespace tav {
 namespace {
 
-constexpr const char* kAttachMutexName = "TavcamAPIAttachMutex";
-constexpr DWORD kAttachLockWaitMs = 10000;
+// How long an attaching process waits for an ending block to disappear.
+constexpr DWORD kEndingBlockWaitMs = 5000;
+constexpr DWORD kEndingBlockPollMs = 10;
+// How long the last client's detach waits for the monitor to take WM_DESTROY.
+constexpr UINT kDetachSendWaitMs = 3000;
 
-enum class State { Detached, Attached, Refused, NoSharedState, Private };
+// Detaching: the detach has begun; the exports refuse from then on, so that
+// nothing (a plug-and-play function registering again, say) starts anew in a
+// process on its way out.
+enum class State { Detached, Attached, Detaching, Refused, NoSharedState, Private };
 
 std::atomic<State> g_state{State::Detached};
 SharedData* g_shared = nullptr;
 HANDLE g_sharedMap = nullptr;
 HMODULE g_module = nullptr;
 uint32_t g_processId = 0;
+int g_slot = -1;  // this process's slot in dwProcessIds while attached
 HANDLE g_readerEvents[kMaxCameras];
 bool g_createdBlock = false;  // this process created the block (and its events)
 SharedData g_private;
-
-// Holds the attach mutex for one scope.
-struct AttachLock {
-    HANDLE mutex = nullptr;
-    bool owned = false;
-    AttachLock() {
-        mutex = plat::CreateMutexA(nullptr, FALSE, kAttachMutexName);
-        if (!mutex) return;
-        DWORD r = plat::WaitForSingleObject(mutex, kAttachLockWaitMs);
-        owned = (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED);
-        if (!owned) Trace("DLLMain: attach lock not taken (%lu)\r\n", (unsigned long)r);
-    }
-    ~AttachLock() {
-        if (owned) plat::ReleaseMutex(mutex);
-        if (mutex) plat::CloseHandle(mutex);
-    }
-};
 
 void CreateOwnReaderEvents() {
     for (int i = 0; i < kMaxCameras; ++i)
@@ -108,6 +114,27 @@ void ReleaseView() {
     g_sharedMap = nullptr;
 }
 
+// Maps the block (creating it when missing): the view, and whether the block
+// existed before. Null when the mapping or the view failed (traced).
+SharedData* MapBlock(bool* existed) {
+    HANDLE map = plat::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                          kSharedDataSize, kSharedDataName);
+    *existed = plat::GetLastError() == ERROR_ALREADY_EXISTS;
+    if (!map) {
+        Trace("CreateFileMapping failed = 0x%x\r\n", (unsigned)plat::GetLastError());
+        return nullptr;
+    }
+    auto* d = (SharedData*)plat::MapViewOfFile(map, FILE_MAP_ALL_ACCESS, 0, 0, kSharedDataSize);
+    if (!d) {
+        Trace("Error mapping SharedData = 0x%x\r\n", (unsigned)plat::GetLastError());
+        plat::CloseHandle(map);
+        return nullptr;
+    }
+    g_sharedMap = map;
+    g_shared = d;
+    return d;
+}
+
 // What the last process (or the monitor that found itself alone) closes: only
 // the handles this process created itself.
 void CloseSharedHandles(SharedData* d) {
@@ -115,11 +142,7 @@ void CloseSharedHandles(SharedData* d) {
     HWND monitor = plat::FieldToWindow(SharedLoad(d->g_hWnd));
     if (timer && monitor) plat::KillTimer(monitor, timer);
     if (IsMonitorProcess()) {
-        for (int slot = 0; slot < kMaxProcesses; ++slot) {
-            uint32_t h = SharedLoad(d->hPnPEvents[slot]);
-            if (h) plat::CloseHandle(plat::FieldToHandle(h));
-            SharedStore(d->hPnPEvents[slot], 0);
-        }
+        for (int slot = 0; slot < kMaxProcesses; ++slot) ForgetPnPEvent(d, slot);
     }
     if (g_createdBlock) {
         // Our own reader events are the ones recorded in the block; they are
@@ -135,6 +158,54 @@ bool StartedAsMonitor() {
     return plat::OwnCommandLine().find(",DLL_Thread") != std::string::npos;
 }
 
+enum class AttachStep { Attached, Refused, Inert, BlockEnding };
+
+// One attempt of the attach, under the attach lock.
+AttachStep TryAttach(bool asMonitor) {
+    AttachLock lock;
+    bool existed = false;
+    SharedData* d = MapBlock(&existed);
+    if (!d) {
+        g_state = State::NoSharedState;
+        return AttachStep::Inert;
+    }
+    if (asMonitor && (!existed || SharedLoad(d->piMonitor[2]) != g_processId)) {
+        Trace("DLL_PROCESS_ATTACH : not the monitor of this block \r\n");
+        ReleaseView();
+        g_state = State::NoSharedState;
+        return AttachStep::Inert;
+    }
+    if (existed && !asMonitor && SharedLoad(d->bQuit) != 0) {
+        // The block is ending: its monitor is alone and on its way out. Let go
+        // of it, so that it can disappear, and look again.
+        ReleaseView();
+        return AttachStep::BlockEnding;
+    }
+    if (!existed) {
+        g_createdBlock = true;
+        InitialiseBlock(d);
+        StartMonitorProcess(d, g_module);
+        CreateOwnReaderEvents();
+        for (int i = 0; i < kMaxCameras; ++i)
+            SharedStore(d->hReaderEvent[i], plat::HandleToField(g_readerEvents[i]));
+    }
+    int slot = FreeSlot(d, g_processId);
+    if (slot < 0) {
+        Trace("DLL_PROCESS_ATTACH : Can't include new process \r\n");
+        g_state = State::Refused;
+        ReleaseView();
+        return AttachStep::Refused;
+    }
+    if (!g_createdBlock) CreateOwnReaderEvents();
+    SharedStore(d->dwProcessIds[slot], g_processId);
+    uint32_t n = (uint32_t)LiveSlots(d, g_processId) + 1;
+    SharedStore(d->nAttachedProcess, n);
+    g_slot = slot;
+    g_state = State::Attached;
+    Trace("DLL_PROCESS_ATTACH :  nAttachedProcess=%d  \r\n", (int)n);
+    return AttachStep::Attached;
+}
+
 }  // namespace
 
 SharedData* Shared() {
@@ -143,7 +214,7 @@ SharedData* Shared() {
 
 bool LibraryUsable() {
     State s = g_state.load(std::memory_order_relaxed);
-    return s != State::Refused && s != State::NoSharedState;
+    return s != State::Refused && s != State::NoSharedState && s != State::Detaching;
 }
 
 HANDLE ReaderEvent(int camera) {
@@ -171,57 +242,29 @@ bool ProcessAttach(HMODULE module) {
     if (before == State::Refused) return false;
     g_module = module;
     g_processId = plat::GetCurrentProcessId();
-    AttachLock lock;
-
-    HANDLE map = plat::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                          kSharedDataSize, kSharedDataName);
-    bool existed = plat::GetLastError() == ERROR_ALREADY_EXISTS;
-    if (!map) {
-        Trace("CreateFileMapping failed = 0x%x\r\n", (unsigned)plat::GetLastError());
-        g_state = State::NoSharedState;
-        return true;
+    const bool asMonitor = StartedAsMonitor();
+    const DWORD firstLook = plat::GetTickCount();
+    for (;;) {
+        switch (TryAttach(asMonitor)) {
+            case AttachStep::Attached:
+                return true;
+            case AttachStep::Refused:
+                return false;
+            case AttachStep::Inert:
+                return true;
+            case AttachStep::BlockEnding:
+                break;
+        }
+        if (plat::GetTickCount() - firstLook >= kEndingBlockWaitMs) {
+            Trace("DLL_PROCESS_ATTACH : the shared block did not end in time \r\n");
+            g_state = State::NoSharedState;
+            return true;
+        }
+        plat::RealSleep(kEndingBlockPollMs);
     }
-    auto* d = (SharedData*)plat::MapViewOfFile(map, FILE_MAP_ALL_ACCESS, 0, 0, kSharedDataSize);
-    if (!d) {
-        Trace("Error mapping SharedData = 0x%x\r\n", (unsigned)plat::GetLastError());
-        plat::CloseHandle(map);
-        g_state = State::NoSharedState;
-        return true;
-    }
-    g_sharedMap = map;
-    g_shared = d;
-
-    if (StartedAsMonitor() && (!existed || SharedLoad(d->piMonitor[2]) != g_processId)) {
-        Trace("DLL_PROCESS_ATTACH : not the monitor of this block \r\n");
-        ReleaseView();
-        g_state = State::NoSharedState;
-        return true;
-    }
-    if (!existed) {
-        g_createdBlock = true;
-        InitialiseBlock(d);
-        StartMonitorProcess(d, module);
-        CreateOwnReaderEvents();
-        for (int i = 0; i < kMaxCameras; ++i)
-            SharedStore(d->hReaderEvent[i], plat::HandleToField(g_readerEvents[i]));
-    }
-
-    uint32_t n = SharedLoad(d->nAttachedProcess);
-    if (n >= (uint32_t)kMaxProcesses) {
-        Trace("DLL_PROCESS_ATTACH : Can't include new process \r\n");
-        g_state = State::Refused;
-        ReleaseView();
-        return false;
-    }
-    if (!g_createdBlock) CreateOwnReaderEvents();
-    SharedStore(d->dwProcessIds[n], g_processId);
-    SharedStore(d->nAttachedProcess, n + 1);
-    g_state = State::Attached;
-    Trace("DLL_PROCESS_ATTACH :  nAttachedProcess=%d  \r\n", (int)(n + 1));
-    return true;
 }
 
-void ProcessDetach() {
+void ProcessDetach(bool underLoaderLock) {
     State state = g_state.load();
     if (state != State::Attached) {
         // A refused process holds nothing of the block; a process without
@@ -230,22 +273,44 @@ void ProcessDetach() {
         if (state == State::Refused || state == State::NoSharedState) g_state = State::Detached;
         return;
     }
+    if (plat::GetCurrentProcessId() != g_processId) {
+        // A forked copy of the attached process: its slot, its monitor and its
+        // notification thread are the parent's. It leaves them alone.
+        g_state = State::Detached;
+        return;
+    }
+    g_state = State::Detaching;
     SharedData* d = g_shared;
-    HWND monitor = plat::FieldToWindow(SharedLoad(d->g_hWnd));
-    StopNotificationThread();
+    StopNotificationThread(!underLoaderLock);
 
     uint32_t n;
+    bool quitting;
+    HWND monitor = nullptr;
     {
         AttachLock lock;
-        uint32_t count = SharedLoad(d->nAttachedProcess);
-        n = count > 0 ? count - 1 : 0;
+        quitting = SharedLoad(d->bQuit) != 0;
+        if (g_slot >= 0 && SharedLoad(d->dwProcessIds[g_slot]) == g_processId)
+            SharedStore(d->dwProcessIds[g_slot], 0);
+        uint32_t other = 0;
+        n = (uint32_t)LiveSlots(d, g_processId, &other);
         SharedStore(d->nAttachedProcess, n);
+        // Only the monitor is left: the block ends. Marked before the monitor
+        // is told, so that nobody joins it meanwhile.
+        uint32_t monitorPid = SharedLoad(d->piMonitor[2]);
+        if (n == 1 && !IsMonitorProcess() && monitorPid && other == monitorPid) {
+            SharedStore(d->bQuit, 1);
+            monitor = plat::FieldToWindow(SharedLoad(d->g_hWnd));
+        }
     }
+    g_slot = -1;
     if (n == 1) {
         Trace("DLLMain: DLL_TWAIN_PROCESS_DETACH: All requests removed\n");
-        if (monitor) plat::SendMessageA(monitor, WM_DESTROY, 0, 0);
+        DWORD_PTR answer = 0;
+        if (monitor)
+            plat::SendMessageTimeoutA(monitor, WM_DESTROY, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                                      kDetachSendWaitMs, &answer);
     }
-    if (n == 0 || SharedLoad(d->bQuit) != 0) {
+    if (n == 0 || quitting) {
         Trace("DLLMain: DLL_PROCESS_DETACH: close all handles and quit \n");
         CloseSharedHandles(d);
     }

@@ -17,7 +17,9 @@ bool ProcessAttach(HMODULE module);
 
 // Process detach: stops the notification thread, gives up the slot, ends the
 // monitor with the last client, closes what the last process must close.
-void ProcessDetach();
+// underLoaderLock: the detach runs inside the system loader's lock (Windows
+// DllMain), where it must not wait for any thread of the process to end.
+void ProcessDetach(bool underLoaderLock);
 
 // False only in a process whose attach was refused (a fifth process). Every
 // export starts with this test and returns its failure result when it fails.

@@ -693,7 +693,83 @@ TAVCAM_API int32_t WINAPI USBLiveVideoStop(const char* pCameraName);
 TAVCAM_API int32_t WINAPI USBGetLiveVideoStatistics(const char* pCameraName,
                                                     LiveVideoStatistics* pStatistics);
 
-/* ---- Plug-and-play ------------------------------------------------------- */
+/* ---- Processes: loading and unloading the library ----------------------- */
+/*
+ * The first process that loads the library starts the device monitor, a
+ * process of the library's own, which ends with the last application.
+ *
+ * - At most four processes use the library at once: the monitor and three
+ *   applications. Only running processes count: a process that was killed
+ *   gives its place back. A further process gets a library that refuses
+ *   every call (on Windows its load fails).
+ * - The monitor ends when the last application unloads the library, or
+ *   within about a second when the last one was killed. An application that
+ *   starts while that monitor is ending waits for it to be gone (at most
+ *   5 s) and gets a monitor of its own; should the old monitor hang beyond
+ *   that, the library stays inert in the new process (every call fails).
+ * - Unloading: the detach stops the process's plug-and-play notification
+ *   thread (see PNPFunctionThreadStop) and, in the last application, tells
+ *   the monitor to end, waiting at most 3 s for the monitor to take that
+ *   message (on Windows inside the loader lock). If that runs out the detach
+ *   goes on; the monitor still ends, when it gets to the message or at its
+ *   next one-second check.
+ * - On Windows a registered plug-and-play function keeps the library loaded:
+ *   FreeLibrary unloads it only once PNPFunctionThreadStop has ended the
+ *   notification thread (or when the process ends).
+ * - On POSIX dlclose does not unload the library, and so does not detach
+ *   the process, once the library has started a thread or a process of its
+ *   own there: in the process that created the shared block (it started the
+ *   monitor), and in any process that made a window, sent to one
+ *   (USBRegisterClient, USBDeRegisterClient), registered a plug-and-play
+ *   function or ran live video. The library then stays loaded and counted
+ *   until the process exits, when its detach runs.
+ * - A child forked by an application has no part of its own: when it
+ *   exits, the parent stays attached and the monitor keeps running.
+ * - The monitor keeps none of the standard streams of the process that
+ *   started it ("app | tee log" ends with app).
+ */
+
+/* ---- Plug-and-play --------------------------------------------------------- */
+/*
+ * The monitor watches cameras arrive and leave. On every device-change
+ * broadcast (on POSIX: within a second of a camera's socket appearing in or
+ * leaving the device directory) it waits 500 ms, looks at each of the eight
+ * device indexes (100 ms each for a camera that is there) and, for each
+ * camera whose presence changed, in index order: marks it to be read afresh
+ * at its next USBInitDevice, in whichever process that comes, and tells every
+ * client, once per changed camera. The notice does not say which camera; the
+ * camera list does. Every registered window receives WM_CAMERA_CHANGE
+ * (wParam 0, lParam 0), sent: the monitor waits for the window's answer, at
+ * most 5 s (a window whose process has died costs nothing). Then every
+ * process with a registered function has that function called, on its
+ * notification thread, with a pointer to PNP_CODE_DEVICE_CHANGE, 0, 0 and
+ * its user value; notices that come while the function runs are merged into
+ * that call.
+ *
+ * USBRegisterClient(hWnd): adds the window to the monitor's list (once; the
+ *   list holds 100). First waits for the monitor window, looking every
+ *   100 ms, at most 10 s. 1 when done, and for a null window (nothing is
+ *   registered); 0 when the monitor window did not appear in those 10 s or
+ *   the monitor can't be reached, and in a process where the library is
+ *   inert.
+ * USBDeRegisterClient(hWnd): removes the window; from the return on it gets
+ *   no notice. Does not wait for the monitor window (with none yet, nothing
+ *   is sent). 1 (0 where the library is inert).
+ * USBRegisterPNPFunction(pfnFunction, userValue): waits for the monitor
+ *   window as above, looking every second. The first registration starts
+ *   the process's notification thread; a later one replaces the function and
+ *   user value from the next notice on; a null function stops the calls (the
+ *   thread stays). 1; 0 when the monitor window did not appear in 10 s, the
+ *   thread could not be started, and where the library is inert. Should the
+ *   thread fail to open its event, it ends and no function of the process is
+ *   called until PNPFunctionThreadStop and a new registration.
+ * PNPFunctionThreadStop(): ends the notification thread and forgets the
+ *   function. Waits for the thread at most 5 s (it may be running the
+ *   function), and not at all when called from the function itself. Called
+ *   twice, or without a registration, it does nothing. Always 1. The
+ *   library's unload calls it; on Windows, under the loader lock, that call
+ *   never waits (see above: the thread can't be running then).
+ */
 
 TAVCAM_API int32_t WINAPI USBRegisterClient(HWND hWnd);
 TAVCAM_API int32_t WINAPI USBDeRegisterClient(HWND hWnd);

@@ -5,10 +5,13 @@
 // driver. On POSIX they are our stand-in (platform/posix/winapi.h), with the
 // same names, signatures and error codes. Logic code calls them as plat::Name.
 //
-// Two operations are our own on every system:
-//   plat::Sleep   every protocol pause goes through it, so tests can install a
-//                 virtual clock that records the pauses instead of waiting;
-//   plat::Now     milliseconds of that same clock (real or virtual).
+// Three operations are our own on every system:
+//   plat::Sleep     every protocol pause goes through it, so tests can install
+//                   a virtual clock that records the pauses instead of waiting;
+//   plat::Now       milliseconds of that same clock (real or virtual);
+//   plat::RealSleep a pause while waiting for another process (the monitor
+//                   window to appear, an ending shared block to go): always
+//                   real time, measured with GetTickCount.
 #pragma once
 
 #if defined(_WIN32)
@@ -69,6 +72,7 @@ using ::RegisterClassExA;
 using ::ReleaseMutex;
 using ::ResetEvent;
 using ::SendMessageA;
+using ::SendMessageTimeoutA;
 using ::SetEvent;
 using ::SetLastError;
 using ::SetTimer;
@@ -80,6 +84,14 @@ using ::TerminateProcess;
 using ::TranslateMessage;
 using ::UnmapViewOfFile;
 using ::WaitForSingleObject;
+#if defined(_WIN32)
+// A thread of the library holds a reference to the library's module while it
+// runs and lets go of it as its last act, so an unload can't pull the code
+// from under it.
+using ::FreeLibrary;
+using ::FreeLibraryAndExitThread;
+using ::GetModuleHandleExA;
+#endif
 
 // ---- The clock of the protocol pauses ------------------------------------------
 
@@ -88,6 +100,11 @@ void Sleep(DWORD ms);
 
 // Milliseconds since an arbitrary start, on the same clock as Sleep.
 uint64_t Now();
+
+// A real pause, whatever clock the protocol pauses use.
+inline void RealSleep(DWORD ms) {
+    ::Sleep(ms);
+}
 
 // A virtual clock: Sleep calls onSleep(ms, context) instead of waiting, and
 // Now returns the sum of all pauses recorded so far plus start. Passing null

@@ -1,7 +1,8 @@
 // The device monitor: one hidden top-level window on the monitor process's
-// only thread. Its procedure keeps the client list, watches that the
-// processes using the library still live, and (with plug-and-play) answers
-// the system's device-change broadcasts.
+// only thread. Its procedure keeps the client list, creates the clients'
+// plug-and-play events, watches that the processes using the library still
+// live, and answers the system's device-change broadcasts with a presence
+// poll (pnp/presence_poll.cpp).
 #include "core/attach.h"
 #include "core/trace.h"
 #include "pnp/pnp.h"
@@ -32,9 +33,24 @@ void OnSize(LPARAM lParam) {
     if (edit) plat::MoveWindow(edit, 0, 0, width, height, TRUE);
 }
 
-void OnDeviceChange(WPARAM event) {
+void OnDeviceChange(SharedData* d, WPARAM event) {
+    if (event == DBT_DEVNODES_CHANGED && d) PresencePoll(d);
     if (event == DBT_DEVICEARRIVAL) Trace("DBT_DEVICEARRIVAL\r\n");
     if (event == DBT_DEVICEREMOVECOMPLETE) Trace("DBT_DEVICEREMOVECOMPLETE\r\n");
+}
+
+void RunMessageLoop() {
+    MSG msg;
+    for (;;) {
+        BOOL r = plat::GetMessageA(&msg, nullptr, 0, 0);
+        if (r == 0) break;
+        if (r == -1) {
+            Trace("Failed GetMessage() = 0x%x\r\n", (unsigned)plat::GetLastError());
+            continue;
+        }
+        plat::TranslateMessage(&msg);
+        plat::DispatchMessageA(&msg);
+    }
 }
 
 }  // namespace
@@ -59,10 +75,11 @@ LRESULT CALLBACK MonitorWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARA
             if (d) LivenessCheck(d);
             break;
         case WM_DEVICECHANGE:
-            OnDeviceChange(wParam);
+            OnDeviceChange(d, wParam);
             break;
         case WM_REGISTER_CALLBACK:
             Trace("WM_REGISTER_CALLBACK ProcessID = 0x%x\r\n", (unsigned)lParam);
+            if (d) InternalRegisterCallBack(d, (uint32_t)lParam);
             break;
         case WM_REGISTER_CLIENT:
             if (d) ClientListAdd(d, plat::WindowToField((HWND)lParam));
@@ -118,17 +135,9 @@ extern "C" TAVCAM_API int32_t WINAPI DLL_Thread(HWND, HINSTANCE, char*, int32_t)
         Trace("Exit DLLThread\r\n");
         return 0;
     }
-    MSG msg;
-    for (;;) {
-        BOOL r = plat::GetMessageA(&msg, nullptr, 0, 0);
-        if (r == 0) break;
-        if (r == -1) {
-            Trace("Failed GetMessage() = 0x%x\r\n", (unsigned)plat::GetLastError());
-            continue;
-        }
-        plat::TranslateMessage(&msg);
-        plat::DispatchMessageA(&msg);
-    }
+    // A block whose last client left while this monitor was starting is
+    // already marked as ending: no loop then.
+    if (SharedLoad(d->bQuit) == 0) RunMessageLoop();
     plat::KillTimer(hWnd, timer);
     SharedStore(d->uTimerId, 0);
     Trace("Exit DLLThread\r\n");

@@ -14,8 +14,11 @@ __attribute__((constructor)) void LibraryLoaded() {
     tav::ProcessAttach(module);
 }
 
+// Runs at the process's exit (or at dlclose, for a library that never
+// started a thread of its own), outside any lock of the loader the library's
+// threads need: the detach may wait, bounded, for them.
 __attribute__((destructor)) void LibraryUnloaded() {
-    tav::ProcessDetach();
+    tav::ProcessDetach(false);
 }
 
 }  // namespace

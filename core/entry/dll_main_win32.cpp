@@ -1,5 +1,8 @@
 // The DLL's entry: process attach and detach run the library's attach logic;
-// thread attach and detach do nothing.
+// thread attach and detach do nothing. The detach runs under the loader lock:
+// at process exit the other threads are already gone, and at FreeLibrary the
+// library's own threads hold a reference to the module, so none of them can
+// still be running its code (core/attach.h, pnp/notification.cpp).
 #include "core/attach.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved) {
@@ -8,7 +11,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvRe
         case DLL_PROCESS_ATTACH:
             return tav::ProcessAttach(hinstDLL) ? TRUE : FALSE;
         case DLL_PROCESS_DETACH:
-            tav::ProcessDetach();
+            tav::ProcessDetach(true);
             return TRUE;
         default:
             return TRUE;

@@ -211,8 +211,11 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     posix_spawnattr_init(&attr);
     short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
     // A detached process has no console: a session of its own, without a
-    // controlling terminal.
-    if (dwCreationFlags & DETACHED_PROCESS) flags |= POSIX_SPAWN_SETSID;
+    // controlling terminal, and no standard streams of its creator (they go
+    // to /dev/null). A long-lived detached child would otherwise keep its
+    // creator's pipes open: "app | tee log" would not end with app.
+    bool detached = (dwCreationFlags & DETACHED_PROCESS) != 0;
+    if (detached) flags |= POSIX_SPAWN_SETSID;
     posix_spawnattr_setflags(&attr, flags);
     sigset_t none, all;
     sigemptyset(&none);
@@ -221,9 +224,15 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     posix_spawnattr_setsigdefault(&attr, &all);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    // Handles are not inherited: only the three standard streams go along,
-    // so a long-lived child holds no pipe or socket of its parent open.
+    // Handles are not inherited: only the three standard streams go along
+    // (not even those for a detached process), so a long-lived child holds no
+    // pipe or socket of its parent open.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    if (detached) {
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    }
     if (lpCurrentDirectory) posix_spawn_file_actions_addchdir_np(&actions, lpCurrentDirectory);
 
     pid_t pid = 0;

@@ -83,6 +83,10 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, size_t dwStackSize,
         delete t;
         return nullptr;
     }
+    // The thread runs this library's code to its very end (after the start
+    // routine returns, Run's bookkeeping): the library must stay loaded while
+    // it may run, so from now on it stays loaded until the process ends.
+    PinModule();
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);

@@ -79,6 +79,7 @@ extern "C" {
 #define DIGCF_DEVICEINTERFACE 0x10u
 
 typedef uint64_t ULONG_PTR;
+typedef uintptr_t DWORD_PTR;
 typedef void* HLOCAL;
 typedef void* HDEVINFO;
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
@@ -189,6 +190,15 @@ typedef struct tagCREATESTRUCTA {
     DWORD dwExStyle;
 } CREATESTRUCTA;
 
+// SendMessageA with a bound on the wait for the answer: nonzero when the
+// answer came (in *lpdwResult), 0 when the send failed or the time ran out
+// (last error ERROR_TIMEOUT). The flags are accepted for the Windows
+// signature; here the waiting thread always answers sends to itself meanwhile.
+#define SMTO_NORMAL 0x0000u
+#define SMTO_BLOCK 0x0001u
+#define SMTO_ABORTIFHUNG 0x0002u
+LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags,
+                                   UINT uTimeout, DWORD_PTR* lpdwResult);
 BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint);
 UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
 BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent);

@@ -14,13 +14,16 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/posix/device_dir.h"
+#include "platform/posix/internal.h"
 #include "support/testing.h"
 
 extern char** environ;
 
 namespace process_tests {
 
-bool StartClient(const std::string& runtimeDir, Client* client, const char* argument) {
+bool StartClient(const std::string& runtimeDir, Client* client, const char* argument,
+                 const std::string& deviceDir, const std::string& programName) {
     int toChild[2], fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0) return false;
     if (pipe2(fromChild, O_CLOEXEC) != 0) return false;
@@ -31,14 +34,17 @@ bool StartClient(const std::string& runtimeDir, Client* client, const char* argu
 
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
-        if (strncmp(*e, "TAVCAM_RUNTIME_DIR=", 19) != 0) env.push_back(*e);
+        if (strncmp(*e, "TAVCAM_RUNTIME_DIR=", 19) != 0 &&
+            strncmp(*e, "TAVCAM_DEVICE_DIR=", 18) != 0)
+            env.push_back(*e);
     env.push_back("TAVCAM_RUNTIME_DIR=" + runtimeDir);
-    env.push_back("TAVCAM_DEVICE_DIR=" + runtimeDir + "/no-devices");
+    env.push_back("TAVCAM_DEVICE_DIR=" +
+                  (deviceDir.empty() ? runtimeDir + "/no-devices" : deviceDir));
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(&e[0]);
     envp.push_back(nullptr);
 
-    std::string program = testing_support::BinDir() + "/tavcam-test-client";
+    std::string program = testing_support::BinDir() + "/" + programName;
     std::string extra = argument ? argument : "";
     char* argv[] = {&program[0], argument ? &extra[0] : nullptr, nullptr};
     pid_t pid = -1;
@@ -57,14 +63,18 @@ bool StartClient(const std::string& runtimeDir, Client* client, const char* argu
     return true;
 }
 
-std::string Ask(Client& client, const std::string& command) {
+std::string Ask(Client& client, const std::string& command, int ms) {
     if (client.pid <= 0) return "";
     std::string line = command + "\n";
     if (write(client.in, line.data(), line.size()) != (ssize_t)line.size()) return "";
+    return ReadLine(client, ms);
+}
+
+std::string ReadLine(Client& client, int ms) {
     std::string answer;
     for (;;) {
         struct pollfd p = {client.out, POLLIN, 0};
-        if (poll(&p, 1, 10000) <= 0) return "";
+        if (poll(&p, 1, ms) <= 0) return "";
         char c;
         if (read(client.out, &c, 1) != 1) return "";
         if (c == '\n') return answer;
@@ -122,6 +132,25 @@ std::map<std::string, std::string> Fields(const std::string& stateLine) {
         pos = end + 1;
     }
     return fields;
+}
+
+bool ReadBlock(const std::string& runtimeDir, tav::SharedData* out) {
+    // The object is "/dev/shm/tavcam-NAMESPACE-map-NAME", its user area after
+    // a 4096-byte header (platform/posix/internal.h).
+    const char* old = getenv("TAVCAM_RUNTIME_DIR");
+    std::string saved = old ? old : "";
+    setenv("TAVCAM_RUNTIME_DIR", runtimeDir.c_str(), 1);
+    std::string path =
+        "/dev/shm/tavcam-" + plat::posix::ObjectNamespace() + "-map-" + tav::kSharedDataName;
+    if (old)
+        setenv("TAVCAM_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        unsetenv("TAVCAM_RUNTIME_DIR");
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ssize_t n = pread(fd, out, sizeof *out, (off_t)plat::posix::kSharedHeaderSize);
+    close(fd);
+    return n == (ssize_t)sizeof *out;
 }
 
 std::vector<int> ProcessesOfRun(const std::string& runtimeDir) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/shared_data.h"
+
 namespace process_tests {
 
 struct Client {
@@ -17,11 +19,17 @@ struct Client {
     int out = -1;  // its standard output
 };
 
-// Starts a client with TAVCAM_RUNTIME_DIR=runtimeDir; false when it can't start.
-bool StartClient(const std::string& runtimeDir, Client* client, const char* argument = nullptr);
-// Sends one command and returns the one-line answer ("" after 10 s or when
+// Starts a client (the program tavcam-test-client, or another of the built
+// programs) with TAVCAM_RUNTIME_DIR=runtimeDir and TAVCAM_DEVICE_DIR=deviceDir
+// (empty: a directory that holds no camera); false when it can't start.
+bool StartClient(const std::string& runtimeDir, Client* client, const char* argument = nullptr,
+                 const std::string& deviceDir = "",
+                 const std::string& program = "tavcam-test-client");
+// Sends one command and returns the one-line answer ("" after ms or when
 // the client is gone).
-std::string Ask(Client& client, const std::string& command);
+std::string Ask(Client& client, const std::string& command, int ms = 10000);
+// The client's next line of output ("" after ms or at its end).
+std::string ReadLine(Client& client, int ms);
 // Asks for "exit" and waits (bounded) for the process to end; true if it
 // ended by itself with exit code 0.
 bool Exit(Client& client);
@@ -30,6 +38,11 @@ void Kill(Client& client);
 
 // "key=value" fields of a state line.
 std::map<std::string, std::string> Fields(const std::string& stateLine);
+
+// The shared block of the run, read straight from its shared memory object
+// without becoming one of its holders (the object's life is untouched);
+// false when there is no block.
+bool ReadBlock(const std::string& runtimeDir, tav::SharedData* out);
 
 // Running processes whose environment holds TAVCAM_RUNTIME_DIR=runtimeDir.
 std::vector<int> ProcessesOfRun(const std::string& runtimeDir);

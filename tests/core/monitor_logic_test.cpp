@@ -45,7 +45,7 @@ TEST(MonitorClientList, DamagedCountNeverReachesPastTheList) {
     EXPECT_EQ(d.nClients, 0xFFFFFFFFu);
 }
 
-TEST(MonitorLiveness, CountsOnlyRunningProcessesAndQuitsWhenAlone) {
+TEST(MonitorLiveness, CountsOnlyRunningProcessesFreesTheOthersAndQuitsWhenAlone) {
     static tav::SharedData d{};
     pid_t child = fork();
     if (child == 0) _exit(0);
@@ -55,7 +55,9 @@ TEST(MonitorLiveness, CountsOnlyRunningProcessesAndQuitsWhenAlone) {
 
     pid_t zombie = fork();
     if (zombie == 0) _exit(0);
-    usleep(50 * 1000);  // not reaped: a zombie counts as ended
+    // Once it has exited, left unreaped: a zombie counts as ended.
+    siginfo_t info{};
+    ASSERT_EQ(waitid(P_PID, (id_t)zombie, &info, WEXITED | WNOWAIT), 0);
 
     d.dwProcessIds[0] = (uint32_t)getpid();
     d.dwProcessIds[1] = (uint32_t)child;
@@ -63,6 +65,12 @@ TEST(MonitorLiveness, CountsOnlyRunningProcessesAndQuitsWhenAlone) {
     d.dwProcessIds[3] = (uint32_t)getpid();
     EXPECT_EQ(tav::LivenessCheck(&d), 2);
     EXPECT_EQ(d.bQuit, 0u);
+    // The slots of processes that are gone are free again, and the count is
+    // the count of live processes.
+    EXPECT_EQ(d.dwProcessIds[1], 0u);
+    EXPECT_EQ(d.dwProcessIds[2], 0u);
+    EXPECT_EQ(d.dwProcessIds[0], (uint32_t)getpid());
+    EXPECT_EQ(d.nAttachedProcess, 2u);
 
     d.dwProcessIds[3] = 0;
     EXPECT_EQ(tav::LivenessCheck(&d), 1);

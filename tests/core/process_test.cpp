@@ -2,86 +2,12 @@
 // slots, the monitor process and its end. Every test runs its processes in a
 // private namespace of named objects and ends them all, even when it fails.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 
-#include <deque>
-#include <vector>
-
-#include <dirent.h>
-#include <stdlib.h>
-
-#include "client_process.h"
-#include "platform/posix/device_dir.h"
-#include "support/testing.h"
+#include "process_fixture.h"
 
 using namespace process_tests;
 
 namespace {
-
-class LibraryProcesses : public ::testing::Test {
-  protected:
-    testing_support::TempDir runtime;
-    std::deque<Client> clients;  // a deque: references stay valid as clients are added
-    std::vector<pid_t> monitors;
-
-    // Shared memory objects of this run's namespace that still exist.
-    std::vector<std::string> NamedObjectsLeft() {
-        setenv("TAVCAM_RUNTIME_DIR", runtime.path.c_str(), 1);
-        std::string prefix = "tavcam-" + plat::posix::ObjectNamespace() + "-";
-        unsetenv("TAVCAM_RUNTIME_DIR");
-        std::vector<std::string> left;
-        if (DIR* dir = opendir("/dev/shm")) {
-            while (dirent* e = readdir(dir))
-                if (std::string(e->d_name).rfind(prefix, 0) == 0) left.push_back(e->d_name);
-            closedir(dir);
-        }
-        return left;
-    }
-
-    void TearDown() override {
-        for (Client& c : clients) Kill(c);
-        for (pid_t m : monitors)
-            if (ProcessRuns(m)) kill(m, SIGKILL);
-        for (pid_t m : monitors) WaitFor([&] { return !ProcessRuns(m); }, 2000);
-        // Every process of the run has ended: clients, monitors, and any
-        // monitor a monitor might have started.
-        EXPECT_TRUE(WaitFor([&] { return ProcessesOfRun(runtime.path).empty(); }, 3000))
-            << ::testing::PrintToString(ProcessesOfRun(runtime.path));
-        for (int pid : ProcessesOfRun(runtime.path)) kill(pid, SIGKILL);
-    }
-
-    Client& Start(const char* argument = nullptr) {
-        clients.emplace_back();
-        EXPECT_TRUE(StartClient(runtime.path, &clients.back(), argument));
-        return clients.back();
-    }
-
-    std::map<std::string, std::string> State(Client& c) { return Fields(Ask(c, "state")); }
-
-    // Waits until the block shows n attached processes and a monitor window.
-    bool WaitForCount(Client& c, const std::string& n) {
-        return WaitFor(
-            [&] {
-                auto s = State(c);
-                return s["count"] == n && s["hwnd"] != "0" && s["timer"] != "0";
-            },
-            10000);
-    }
-
-    pid_t MonitorOf(Client& c) {
-        std::string line = Ask(c, "state");
-        auto fields = Fields(line);
-        EXPECT_TRUE(fields.count("monitor")) << line;
-        pid_t m = fields.count("monitor") ? (pid_t)std::stoul(fields["monitor"]) : 0;
-        if (m > 0) monitors.push_back(m);
-        return m;
-    }
-
-    bool MonitorEnds(pid_t m) {
-        return WaitFor([&] { return !ProcessRuns(m); }, 5000);
-    }
-};
 
 TEST_F(LibraryProcesses, FirstClientCreatesBlockAndStartsMonitor) {
     Client& a = Start();

@@ -5,18 +5,51 @@
 //   state               the shared block as this process sees it
 //   usable              1 when the library works in this process, 0 when inert
 //   send MSG LPARAM     SendMessageA(monitor window, MSG, 0, LPARAM); the result
+//   fork-exit           forks a child that leaves with exit() (so every exit
+//                       handler of the copied process runs); "forked" once it ended
+//   window              a top-level window on a thread of its own with a
+//                       message loop (made once); its handle
+//   register-window     USBRegisterClient(that window); the result
+//   register-null-window  USBRegisterClient(null); the result
+//   deregister-window   USBDeRegisterClient(that window); the result
+//   register-fn A|B|C|D V  USBRegisterPNPFunction(function A, B, C or D, user
+//                       value V); C takes a second and registers itself again
+//                       from inside, D stops the notification thread from inside
+//   register-null       USBRegisterPNPFunction(null, 0)
+//   stop                PNPFunctionThreadStop(); the result
+//   notices             what arrived: "window=N a=N b=N c=N cdone=N d=N value=V
+//                       code=C bad=N"
+//   list                the camera names, separated by spaces
+//   init NAME           USBInitDevice(NAME); the result
 //   exit                leaves main normally (the library's detach runs)
 // Started with --exit-at-once it leaves at once instead.
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "core/shared_data.h"
 #include "tavcam.h"
 
 namespace {
+
+std::atomic<int> g_windowNotices{0};
+std::atomic<int> g_callsA{0};
+std::atomic<int> g_callsB{0};
+std::atomic<int> g_callsC{0};
+std::atomic<int> g_doneC{0};
+std::atomic<int> g_callsD{0};
+std::atomic<int> g_badCalls{0};  // wrong arguments
+std::atomic<uintptr_t> g_lastValue{0};
+std::atomic<uint32_t> g_lastCode{0};
+std::atomic<HWND> g_window{nullptr};
+std::atomic<bool> g_exiting{false};  // main has returned: the library is detaching
 
 std::string Join(const uint32_t* v, int n) {
     std::string s;
@@ -32,10 +65,93 @@ void PrintState() {
     }
     printf(
         "count=%u hwnd=%u edit=%u quit=%u timer=%u monitor=%u presence=%s changed=%s pids=%s "
-        "clients=%s\n",
+        "clients=%s events=%s\n",
         d.nAttachedProcess, d.g_hWnd, d.hEditWnd, d.bQuit, d.uTimerId, d.piMonitor[2],
         Join(d.bPresence, 8).c_str(), Join(d.bChanged, 8).c_str(), Join(d.dwProcessIds, 4).c_str(),
-        Join(d.hClients, d.nClients > 100 ? 100 : (int)d.nClients).c_str());
+        Join(d.hClients, d.nClients > 100 ? 100 : (int)d.nClients).c_str(),
+        Join(d.hPnPEvents, 4).c_str());
+}
+
+void Record(std::atomic<int>& calls, uint32_t* code, uint32_t zero1, uint32_t zero2,
+            uintptr_t value) {
+    if (!code || zero1 != 0 || zero2 != 0) g_badCalls.fetch_add(1);
+    g_lastCode.store(code ? *code : 0);
+    g_lastValue.store(value);
+    calls.fetch_add(1);
+}
+
+void WINAPI FunctionA(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
+    Record(g_callsA, code, zero1, zero2, value);
+}
+
+void WINAPI FunctionB(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
+    Record(g_callsB, code, zero1, zero2, value);
+}
+
+// Slow, and registers itself again from inside.
+void WINAPI FunctionC(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
+    Record(g_callsC, code, zero1, zero2, value);
+    usleep(1000 * 1000);
+    if (USBRegisterPNPFunction(FunctionC, value) != 1 && !g_exiting.load()) g_badCalls.fetch_add(1);
+    g_doneC.fetch_add(1);
+}
+
+// Stops its own notification thread.
+void WINAPI FunctionD(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
+    Record(g_callsD, code, zero1, zero2, value);
+    if (PNPFunctionThreadStop() != 1) g_badCalls.fetch_add(1);
+}
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
+    if (msg == WM_CAMERA_CHANGE) {
+        if (w != 0 || l != 0) g_badCalls.fetch_add(1);
+        g_windowNotices.fetch_add(1);
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, w, l);
+}
+
+// The window lives on a thread of its own that runs its message loop, as an
+// application's user-interface thread would, while the main thread reads
+// commands.
+HWND Window() {
+    if (g_window.load()) return g_window.load();
+    std::thread([] {
+        WNDCLASSEXA wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = WindowProc;
+        wc.lpszClassName = "TestClientWindow";
+        RegisterClassExA(&wc);
+        HWND hwnd = CreateWindowExA(0, "TestClientWindow", "test client", 0, 0, 0, 100, 100,
+                                    nullptr, nullptr, nullptr, nullptr);
+        g_window.store(hwnd);
+        MSG msg;
+        while (hwnd && GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+    }).detach();
+    for (int i = 0; i < 5000 && !g_window.load(); ++i) usleep(1000);
+    return g_window.load();
+}
+
+// The enumeration prints a line per camera on standard output, which is this
+// program's answer channel: silence it for the call.
+void QuietList(CameraList* list) {
+    fflush(stdout);
+    int saved = dup(1);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    USBGetSuppDeviceList(list);
+    fflush(stdout);
+    dup2(saved, 1);
+    close(null);
+    close(saved);
+}
+
+void ForkExit() {
+    pid_t child = fork();
+    if (child == 0) exit(0);
+    int status = 0;
+    if (child > 0) waitpid(child, &status, 0);
+    printf("forked\n");
 }
 
 }  // namespace
@@ -45,11 +161,12 @@ int main(int argc, char** argv) {
     // monitor has had time to come up.
     if (argc > 1 && !strcmp(argv[1], "--exit-at-once")) return 0;
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    char line[256];
+    char line[300];
     while (fgets(line, sizeof line, stdin)) {
-        if (!strncmp(line, "state", 5)) {
+        line[strcspn(line, "\r\n")] = 0;
+        if (!strcmp(line, "state")) {
             PrintState();
-        } else if (!strncmp(line, "usable", 6)) {
+        } else if (!strcmp(line, "usable")) {
             printf("%d\n", USBControlLink("Probe-0") == 1 ? 1 : 0);
         } else if (!strncmp(line, "send ", 5)) {
             unsigned msg = 0;
@@ -59,7 +176,41 @@ int main(int argc, char** argv) {
             HWND monitor = nullptr;
             if (TavcamCopySharedData(&d, sizeof d)) monitor = (HWND)(uintptr_t)d.g_hWnd;
             printf("%ld\n", (long)SendMessageA(monitor, msg, 0, (LPARAM)lparam));
-        } else if (!strncmp(line, "exit", 4)) {
+        } else if (!strcmp(line, "fork-exit")) {
+            ForkExit();
+        } else if (!strcmp(line, "window")) {
+            printf("%u\n", (unsigned)(uintptr_t)Window());
+        } else if (!strcmp(line, "register-window")) {
+            printf("%d\n", (int)USBRegisterClient(Window()));
+        } else if (!strcmp(line, "register-null-window")) {
+            printf("%d\n", (int)USBRegisterClient(nullptr));
+        } else if (!strcmp(line, "deregister-window")) {
+            printf("%d\n", (int)USBDeRegisterClient(Window()));
+        } else if (!strncmp(line, "register-fn ", 12) && line[12] >= 'A' && line[12] <= 'D') {
+            const PNPFunction functions[] = {FunctionA, FunctionB, FunctionC, FunctionD};
+            uintptr_t value = (uintptr_t)strtoull(line + 13, nullptr, 10);
+            printf("%d\n", (int)USBRegisterPNPFunction(functions[line[12] - 'A'], value));
+        } else if (!strcmp(line, "register-null")) {
+            printf("%d\n", (int)USBRegisterPNPFunction(nullptr, 0));
+        } else if (!strcmp(line, "stop")) {
+            printf("%d\n", (int)PNPFunctionThreadStop());
+        } else if (!strcmp(line, "notices")) {
+            printf("window=%d a=%d b=%d c=%d cdone=%d d=%d value=%llu code=%u bad=%d\n",
+                   g_windowNotices.load(), g_callsA.load(), g_callsB.load(), g_callsC.load(),
+                   g_doneC.load(), g_callsD.load(), (unsigned long long)g_lastValue.load(),
+                   g_lastCode.load(), g_badCalls.load());
+        } else if (!strcmp(line, "list")) {
+            CameraList list{};
+            QuietList(&list);
+            std::string names;
+            for (uint32_t k = 0; k < list.nCount && k < TAVCAM_MAX_CAMERAS; ++k)
+                if (list.szNames[k][0])
+                    names += (names.empty() ? "" : " ") + std::string(list.szNames[k]);
+            printf("%s\n", names.c_str());
+        } else if (!strncmp(line, "init ", 5)) {
+            printf("%d\n", (int)USBInitDevice(line + 5));
+        } else if (!strcmp(line, "exit")) {
+            g_exiting.store(true);
             return 0;
         } else {
             printf("?\n");

@@ -136,8 +136,9 @@ TEST(DeviceChange, ADirectoryCreatedLaterIsWatchedFromThen) {
     ASSERT_TRUE(watcher.started());
     ASSERT_TRUE(ready.Wait());
     ASSERT_EQ(mkdir(devices.c_str(), 0700), 0);
-    // The directory is looked for once a second; its appearance is a change.
-    EXPECT_TRUE(got.Wait(2000));
+    // The directory is looked for a few times a second; its appearance is a
+    // change, reported within one second like any other.
+    EXPECT_TRUE(got.Wait(1000));
     plat::ResetEvent(got.event);
     int fd = BindSocket(devices + "/cam1.sock");
     ASSERT_GE(fd, 0);

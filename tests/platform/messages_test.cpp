@@ -203,6 +203,29 @@ TEST(Messages, SendToAWindowWhoseProcessDiedFailsInsteadOfHanging) {
     plat::CloseHandle(killer);
 }
 
+TEST(Messages, SendWithATimeOutReturnsTheAnswerOrGivesUpWhenItRunsOut) {
+    Server server;
+    ASSERT_NE(server.hwnd, nullptr);
+    DWORD_PTR answer = 0;
+    EXPECT_NE(
+        plat::SendMessageTimeoutA(server.hwnd, kTwiceWPlusL, 20, 2, SMTO_NORMAL, 5000, &answer), 0);
+    EXPECT_EQ(answer, 42u);
+    // A window that does not answer: the send gives up after its time-out.
+    uint64_t start = plat::posix::MonotonicMs();
+    EXPECT_EQ(plat::SendMessageTimeoutA(server.hwnd, kHang, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                                        300, &answer),
+              0);
+    EXPECT_EQ(plat::GetLastError(), ERROR_TIMEOUT);
+    uint64_t waited = plat::posix::MonotonicMs() - start;
+    EXPECT_GE(waited, 300u);
+    EXPECT_LT(waited, 5000u);
+    // A window that is gone fails at once, with its own error.
+    server.child->Kill();
+    EXPECT_EQ(
+        plat::SendMessageTimeoutA(server.hwnd, kTwiceWPlusL, 1, 1, SMTO_NORMAL, 5000, &answer), 0);
+    EXPECT_EQ(plat::GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+}
+
 TEST(Messages, NestedAndSimultaneousSendsBetweenTwoProcessesComplete) {
     HWND mine = NewServerWindow();
     ASSERT_NE(mine, nullptr);

@@ -103,6 +103,27 @@ TEST(Process, DetachedProcessLeadsASessionOfItsOwn) {
     EXPECT_EQ(q.ExitCode(), 1u) << "not detached: our session";
 }
 
+TEST(Process, DetachedProcessHasNoneOfItsCreatorsStandardStreams) {
+    // Each of the three streams is /dev/null in a detached process, ours otherwise.
+    const char* script =
+        "/bin/sh -c \"for f in 0 1 2; do [ $(readlink /proc/$$/fd/$f) = /dev/null ] || exit "
+        "1; done\"";
+    Started detached(script, DETACHED_PROCESS);
+    ASSERT_TRUE(detached.ok);
+    EXPECT_EQ(detached.ExitCode(), 0u);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    int saved = dup(1);
+    dup2(fds[1], 1);  // our standard output is a pipe while the child starts
+    Started attached(script);
+    dup2(saved, 1);
+    close(saved);
+    close(fds[0]);
+    close(fds[1]);
+    ASSERT_TRUE(attached.ok);
+    EXPECT_EQ(attached.ExitCode(), 1u) << "not detached: our streams";
+}
+
 TEST(Process, OpenProcessTellsLiveFromDeadAndZombie) {
     HANDLE self = plat::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, plat::GetCurrentProcessId());
     ASSERT_NE(self, nullptr);

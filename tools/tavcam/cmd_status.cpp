@@ -6,24 +6,9 @@
 #include "core/shared_data.h"
 #include "tavcam.h"
 #include "tools/tavcam/commands.h"
+#include "tools/tavcam/shared_block.h"
 
 namespace {
-
-// A copy of the block: on POSIX the library hands one out; on Windows the
-// named mapping is opened directly.
-bool CopySharedBlock(tav::SharedData* out) {
-#if defined(_WIN32)
-    HANDLE map = OpenFileMappingA(FILE_MAP_READ, FALSE, tav::kSharedDataName);
-    if (!map) return false;
-    void* view = MapViewOfFile(map, FILE_MAP_READ, 0, 0, tav::kSharedDataSize);
-    if (view) memcpy(out, view, sizeof *out);
-    if (view) UnmapViewOfFile(view);
-    CloseHandle(map);
-    return view != nullptr;
-#else
-    return TavcamCopySharedData(out, sizeof *out) == 1;
-#endif
-}
 
 void PrintWords(const char* label, const uint32_t* v, int n) {
     printf("  %-18s", label);

@@ -20,3 +20,4 @@ int CmdArea(int argc, char** argv);
 int CmdPreset(int argc, char** argv);
 int CmdCapture(int argc, char** argv);
 int CmdLive(int argc, char** argv);
+int CmdWatch(int argc, char** argv);

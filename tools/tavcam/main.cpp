@@ -18,6 +18,7 @@ const Command kCommands[] = {
     {"preset", "save|load NAME P", "save the settings in force as preset P, or load it", CmdPreset},
     {"capture", "NAME -o FILE [-n N]", "take N pictures into FILE (.bmp or .png)", CmdCapture},
     {"live", "NAME [--seconds S] ...", "stream live video and show its rate and drops", CmdLive},
+    {"watch", "", "print cameras arriving and leaving, until interrupted", CmdWatch},
 };
 
 void Usage(FILE* out) {

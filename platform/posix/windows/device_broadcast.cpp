@@ -4,10 +4,13 @@
 // wParam DBT_DEVNODES_CHANGED (7) and lParam 0 in its thread's queue.
 //
 // The receiver thread of transport.cpp polls an inotify descriptor watching
-// the directory; a directory that doesn't exist yet (or was removed) is
-// looked for again every second, so the delay stays under one second. A
-// notice still waiting in a queue is not queued a second time: a burst of
-// changes gives one presence poll, which sees them all.
+// the directory, so a notice is queued as soon as the kernel reports the
+// change. A directory that doesn't exist yet (or was removed) is looked for
+// again every 250 ms, and its appearance is a change, so the notice comes
+// well within one second then too. Should the kernel's event queue overflow
+// (a flood of changes), that is a change as well. A notice still waiting in a
+// queue is not queued a second time: a burst of changes gives one presence
+// poll, which sees them all.
 #include <stdio.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -73,7 +76,8 @@ void DeviceWatchReadable() {
     while ((n = read(g_inotify, buf, sizeof buf)) > 0) {
         for (char* p = buf; p < buf + n;) {
             inotify_event* e = (inotify_event*)p;
-            if (e->mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)) changed = true;
+            if (e->mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_Q_OVERFLOW))
+                changed = true;
             // The directory itself went away: look for it again at the next tick.
             if (e->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) {
                 if (e->wd == g_watch) {
@@ -86,6 +90,10 @@ void DeviceWatchReadable() {
         }
     }
     if (changed) Broadcast();
+}
+
+int DeviceWatchPeriodMs() {
+    return g_watch < 0 ? 250 : 1000;
 }
 
 void DeviceWatchTick() {

@@ -7,9 +7,11 @@
 // another, are answered through the same queues: the answer comes back
 // (locally, or as a reply datagram) and completes the sender's pending send.
 //
-// Bounds: SendMessageA waits at most 60 s for an answer, and gives up at once
-// when the window's process is found dead (checked every 100 ms) or its
-// thread ended; GetMessageA waits without a bound, as a message loop is
+// Bounds: SendMessageA waits at most 60 s for an answer (SendMessageTimeoutA
+// at most its time-out), and gives up at once when the window's process is
+// found dead (checked every 100 ms) or its thread ended. A send whose time
+// ran out is still handled by the window later, as on Windows; its answer
+// then goes nowhere; GetMessageA waits without a bound, as a message loop is
 // meant to; a queue holds at most 512 posted messages (PostMessageA then
 // fails with ERROR_NOT_ENOUGH_QUOTA, as Windows does at its own limit).
 #include <errno.h>
@@ -305,6 +307,108 @@ void CompleteSend(uint64_t id, LRESULT result, DWORD error) {
     pthread_mutex_unlock(&g_msgLock);
 }
 
+// A posted or sent message as it travels to another process.
+Packet MessagePacket(PacketKind kind, uint32_t hwnd, UINT msg, WPARAM w, LPARAM l) {
+    Packet p{};
+    p.kind = kind;
+    p.hwnd = hwnd;
+    p.msg = msg;
+    p.wParam = w;
+    p.lParam = l;
+    return p;
+}
+
+// A send that waits at most limitMs for the answer; false (with the last
+// error set) when it failed or the time ran out.
+bool SendWithin(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, uint64_t limitMs,
+                LRESULT* answer) {
+    WindowRecord rec;
+    if (!RegistryFind(H(hWnd), &rec)) {
+        ::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return false;
+    }
+    uint32_t pid = (uint32_t)getpid();
+    uint32_t self = (uint32_t)::GetCurrentThreadId();
+    if (rec.pid == pid && rec.tid == self) {
+        WNDPROC proc = nullptr;
+        if (!LocalWindow(rec.hwnd, &proc, nullptr)) {
+            ::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return false;
+        }
+        *answer = proc(hWnd, Msg, wParam, lParam);
+        return true;
+    }
+    bool remote = rec.pid != pid;
+    Queue* q = CurrentQueue();
+    if (!q || (remote && !TransportStart())) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+
+    pthread_mutex_lock(&g_msgLock);
+    Pending* pending = nullptr;
+    for (Pending& p : g_pending) {
+        if (!p.used) {
+            p = Pending{true, false, g_nextSendId++, 0, 0, q};
+            pending = &p;
+            break;
+        }
+    }
+    pthread_mutex_unlock(&g_msgLock);
+    if (!pending) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    bool delivered;
+    if (remote) {
+        Packet p = MessagePacket(PacketKind::Send, rec.hwnd, Msg, wParam, lParam);
+        p.id = pending->id;
+        delivered = TransportSend(rec.pid, p);
+    } else {
+        delivered = QueueIncomingSend(rec.tid, rec.hwnd, Msg, wParam, lParam, pid, pending->id);
+    }
+
+    uint64_t start = MonotonicMs();
+    uint64_t lastCheck = start;
+    pthread_mutex_lock(&g_msgLock);
+    if (!delivered) {
+        pending->done = true;
+        pending->error = ERROR_INVALID_WINDOW_HANDLE;
+    }
+    while (!pending->done) {
+        // While waiting, the thread answers what others send to it.
+        if (HandleOneIncomingLocked(q)) continue;
+        uint64_t now = MonotonicMs();
+        if (now - start >= limitMs) {
+            pending->error = ERROR_TIMEOUT;
+            break;
+        }
+        if (remote && now - lastCheck >= kLivenessMs) {
+            lastCheck = now;
+            pthread_mutex_unlock(&g_msgLock);
+            bool alive = ProcessAlive((pid_t)rec.pid, rec.start);
+            pthread_mutex_lock(&g_msgLock);
+            if (!alive && !pending->done) {
+                pending->error = ERROR_INVALID_WINDOW_HANDLE;
+                break;
+            }
+            continue;
+        }
+        uint64_t left = limitMs - (now - start);
+        WaitLocked(q, left < kLivenessMs ? left : kLivenessMs);
+    }
+    LRESULT result = pending->done ? pending->result : 0;
+    DWORD error = pending->error;
+    *pending = Pending{};
+    pthread_mutex_unlock(&g_msgLock);
+    if (error) {
+        ::SetLastError(error);
+        return false;
+    }
+    *answer = result;
+    return true;
+}
+
 }  // namespace plat::posix::win
 
 using namespace plat::posix;
@@ -356,12 +460,7 @@ TAVCAM_POSIX_API BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LP
     }
     if (rec.pid == (uint32_t)getpid())
         return QueuePost(rec.tid, rec.hwnd, Msg, wParam, lParam, false);
-    Packet p{};
-    p.kind = PacketKind::Post;
-    p.hwnd = rec.hwnd;
-    p.msg = Msg;
-    p.wParam = wParam;
-    p.lParam = lParam;
+    Packet p = MessagePacket(PacketKind::Post, rec.hwnd, Msg, wParam, lParam);
     if (!TransportStart() || !TransportSend(rec.pid, p)) {
         ::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
@@ -370,93 +469,16 @@ TAVCAM_POSIX_API BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LP
 }
 
 TAVCAM_POSIX_API LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-    WindowRecord rec;
-    if (!RegistryFind(H(hWnd), &rec)) {
-        ::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    uint32_t pid = (uint32_t)getpid();
-    uint32_t self = (uint32_t)::GetCurrentThreadId();
-    if (rec.pid == pid && rec.tid == self) {
-        WNDPROC proc = nullptr;
-        if (!LocalWindow(rec.hwnd, &proc, nullptr)) {
-            ::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return 0;
-        }
-        return proc(hWnd, Msg, wParam, lParam);
-    }
-    bool remote = rec.pid != pid;
-    Queue* q = CurrentQueue();
-    if (!q || (remote && !TransportStart())) {
-        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
-    }
+    LRESULT result = 0;
+    return SendWithin(hWnd, Msg, wParam, lParam, kSendLimitMs, &result) ? result : 0;
+}
 
-    pthread_mutex_lock(&g_msgLock);
-    Pending* pending = nullptr;
-    for (Pending& p : g_pending) {
-        if (!p.used) {
-            p = Pending{true, false, g_nextSendId++, 0, 0, q};
-            pending = &p;
-            break;
-        }
-    }
-    pthread_mutex_unlock(&g_msgLock);
-    if (!pending) {
-        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
-    }
-    bool delivered;
-    if (remote) {
-        Packet p{};
-        p.kind = PacketKind::Send;
-        p.hwnd = rec.hwnd;
-        p.msg = Msg;
-        p.wParam = wParam;
-        p.lParam = lParam;
-        p.id = pending->id;
-        delivered = TransportSend(rec.pid, p);
-    } else {
-        delivered = QueueIncomingSend(rec.tid, rec.hwnd, Msg, wParam, lParam, pid, pending->id);
-    }
-
-    uint64_t start = MonotonicMs();
-    uint64_t lastCheck = start;
-    pthread_mutex_lock(&g_msgLock);
-    if (!delivered) {
-        pending->done = true;
-        pending->error = ERROR_INVALID_WINDOW_HANDLE;
-    }
-    while (!pending->done) {
-        // While waiting, the thread answers what others send to it.
-        if (HandleOneIncomingLocked(q)) continue;
-        uint64_t now = MonotonicMs();
-        if (now - start >= kSendLimitMs) {
-            pending->error = ERROR_TIMEOUT;
-            break;
-        }
-        if (remote && now - lastCheck >= kLivenessMs) {
-            lastCheck = now;
-            pthread_mutex_unlock(&g_msgLock);
-            bool alive = ProcessAlive((pid_t)rec.pid, rec.start);
-            pthread_mutex_lock(&g_msgLock);
-            if (!alive && !pending->done) {
-                pending->error = ERROR_INVALID_WINDOW_HANDLE;
-                break;
-            }
-            continue;
-        }
-        WaitLocked(q, kLivenessMs);
-    }
-    LRESULT result = pending->done ? pending->result : 0;
-    DWORD error = pending->error;
-    *pending = Pending{};
-    pthread_mutex_unlock(&g_msgLock);
-    if (error) {
-        ::SetLastError(error);
-        return 0;
-    }
-    return result;
+LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT,
+                                   UINT uTimeout, DWORD_PTR* lpdwResult) {
+    LRESULT result = 0;
+    if (!SendWithin(hWnd, Msg, wParam, lParam, uTimeout, &result)) return 0;
+    if (lpdwResult) *lpdwResult = (DWORD_PTR)result;
+    return 1;
 }
 
 }  // extern "C"

@@ -74,9 +74,10 @@ void* ReceiverThread(void* arg) {
     int fd = (int)(intptr_t)arg;
     uint64_t lastTick = MonotonicMs();
     for (;;) {
-        // Wake at least once a second for the device directory's tick.
+        // Wake for the device directory's tick.
+        uint64_t period = (uint64_t)DeviceWatchPeriodMs();
         uint64_t sinceTick = MonotonicMs() - lastTick;
-        int timeout = sinceTick >= 1000 ? 0 : (int)(1000 - sinceTick);
+        int timeout = sinceTick >= period ? 0 : (int)(period - sinceTick);
         pollfd fds[2] = {{fd, POLLIN, 0}, {DeviceWatchFd(), POLLIN, 0}};
         int n = poll(fds, fds[1].fd >= 0 ? 2 : 1, timeout);
         if (n > 0 && (fds[0].revents & POLLIN)) {
@@ -100,7 +101,7 @@ void* ReceiverThread(void* arg) {
         }
         if (n > 0 && fds[1].fd >= 0 && (fds[1].revents & POLLIN)) DeviceWatchReadable();
         uint64_t now = MonotonicMs();
-        if (now - lastTick >= 1000) {
+        if (now - lastTick >= period) {
             lastTick = now;
             DeviceWatchTick();
         }

@@ -114,5 +114,8 @@ bool TransportSend(uint32_t pid, const Packet& packet);
 int DeviceWatchFd();
 void DeviceWatchReadable();
 void DeviceWatchTick();
+// How long after the last tick the next one is due: short while the
+// directory is missing (it is looked for at each tick).
+int DeviceWatchPeriodMs();
 
 }  // namespace plat::posix::win

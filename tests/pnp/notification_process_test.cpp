@@ -1,0 +1,225 @@
+// Plug-and-play with real processes: client processes registering windows
+// and functions, the monitor process they started, and cameras of the
+// simulator (served by this process) plugged and unplugged under them. The
+// monitor's pauses are real: a poll takes half a second plus 100 ms per
+// camera present.
+#include "pnp_process_fixture.h"
+
+#include <fstream>
+
+namespace pnp_tests {
+namespace {
+
+// Two clients with a window and a function each, cameras plugged one by one:
+// each arrival marks its camera present and changed, every window gets one
+// notice, every function one call with code 3 and its own user value.
+TEST_F(Notifications, EachArrivalReachesEveryWindowAndFunctionOnce) {
+    Client& a = Start();
+    Client& b = Start();
+    ASSERT_TRUE(RegisterBoth(a, 1111));
+    ASSERT_TRUE(RegisterBoth(b, 2222));
+    ASSERT_EQ(Ask(a, "register-null-window"), "1");
+    std::string before = State(a)["clients"];
+    EXPECT_EQ(std::count(before.begin(), before.end(), ','), 1) << "two windows: " << before;
+    MonitorOf(a);
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE("camera " + std::to_string(k));
+        PlugCamera(k);
+        for (Client* c : {&a, &b}) ASSERT_TRUE(WaitForNotices(*c, k + 1, k + 1, 0));
+        auto s = State(a);
+        EXPECT_EQ(Flag(s["presence"], k), "1");
+        EXPECT_EQ(Flag(s["changed"], k), "1");
+    }
+    Settle(2);  // one more poll: any late or double notice would show now
+    for (Client* c : {&a, &b}) {
+        auto n = Notices(*c);
+        EXPECT_EQ(n["window"], "3");
+        EXPECT_EQ(n["a"], "3");
+        EXPECT_EQ(n["code"], "3");
+        EXPECT_EQ(n["bad"], "0");
+    }
+    EXPECT_EQ(Notices(a)["value"], "1111");
+    EXPECT_EQ(Notices(b)["value"], "2222");
+    EXPECT_EQ(State(a)["presence"], "1,1,1,0,0,0,0,0");
+}
+
+// A broadcast that changes nothing (a file that is no camera) notifies
+// nobody; unplugging notifies once; two cameras going in one poll send two
+// notices to each window (each function is called once or twice: signals
+// that come while it runs are merged).
+TEST_F(Notifications, NothingNewNotifiesNobodyUnpluggingOnceTwoChangesTwice) {
+    Client& a = Start();
+    ASSERT_TRUE(RegisterBoth(a, 7));
+    MonitorOf(a);
+    for (int k = 0; k < 3; ++k) PlugCamera(k);
+    ASSERT_TRUE(WaitForNotices(a, 3, 1, 0));
+    Settle(2);
+    auto n = Notices(a);
+    ASSERT_EQ(n["window"], "3");
+    int calls = std::stoi(n["a"]);
+
+    Settle(2);  // a broadcast, a poll, nothing new
+    EXPECT_EQ(Notices(a)["window"], "3");
+    EXPECT_EQ(std::stoi(Notices(a)["a"]), calls);
+
+    sim::Unplug(server_, cameras_[2]);
+    ASSERT_TRUE(WaitForNotices(a, 4, calls + 1, 0));
+    Settle(1);
+    EXPECT_EQ(Notices(a)["window"], "4");
+    EXPECT_EQ(std::stoi(Notices(a)["a"]), calls + 1);
+    auto s = State(a);
+    EXPECT_EQ(s["presence"], "1,1,0,0,0,0,0,0");
+    EXPECT_EQ(Flag(s["changed"], 2), "1");
+    calls += 1;
+
+    // Cameras 1 and 0 go together, well within the next poll's settling time:
+    // that poll sees both and gives two notices.
+    sim::Unplug(server_, cameras_[1]);
+    sim::Unplug(server_, cameras_[0]);
+    ASSERT_TRUE(WaitForNotices(a, 6, calls + 1, 0));
+    PlugCamera(3);  // the only camera now, at index 0: a poll to watch the others by
+    ASSERT_TRUE(WaitForNotices(a, 7, calls + 2, 0));
+    Settle(3);
+    n = Notices(a);
+    EXPECT_EQ(n["window"], "7");
+    int twoChanges = std::stoi(n["a"]) - calls - 1;
+    EXPECT_GE(twoChanges, 1);
+    EXPECT_LE(twoChanges, 2);
+}
+
+// Deregistered windows get nothing; a new function takes over from the next
+// notice, with its own user value; a null function stops the calls; stopping
+// the thread twice is harmless, and then nothing is called any more.
+TEST_F(Notifications, DeregisterReplaceNullAndStopTwice) {
+    Client& a = Start();
+    Client& watcher = Start();  // a window that sees every notice
+    ASSERT_TRUE(RegisterBoth(a, 5));
+    ASSERT_EQ(Ask(watcher, "register-window"), "1");
+    MonitorOf(a);
+    // The calls of functions A and B so far, once the poll after camera k's
+    // notice has run.
+    auto expectCalls = [&](int k, const std::string& calls, const std::string& callsB) {
+        ASSERT_TRUE(WaitForNotices(watcher, k + 1, 0, 0));
+        Settle(k);
+        auto n = Notices(a);
+        EXPECT_EQ(n["a"], calls);
+        EXPECT_EQ(n["b"], callsB);
+        EXPECT_EQ(n["bad"], "0");
+    };
+
+    PlugCamera(0);
+    ASSERT_TRUE(WaitForNotices(watcher, 1, 0, 0));
+    ASSERT_TRUE(WaitForNotices(a, 1, 1, 0));
+
+    EXPECT_EQ(Ask(a, "deregister-window"), "1");
+    EXPECT_EQ(Ask(a, "register-fn B 6"), "1");
+    PlugCamera(1);
+    ASSERT_TRUE(WaitForNotices(watcher, 2, 0, 0));
+    ASSERT_TRUE(WaitForNotices(a, 1, 1, 1));
+    Settle(1);
+    auto n = Notices(a);
+    EXPECT_EQ(n["window"], "1");
+    EXPECT_EQ(n["a"], "1");
+    EXPECT_EQ(n["b"], "1");
+    EXPECT_EQ(n["value"], "6");
+
+    EXPECT_EQ(Ask(a, "register-null"), "1");
+    PlugCamera(2);
+    expectCalls(2, "1", "1");
+
+    EXPECT_EQ(Ask(a, "register-fn A 8"), "1");  // the thread runs: only the function changes
+    EXPECT_EQ(Ask(a, "stop"), "1");
+    EXPECT_EQ(Ask(a, "stop"), "1");
+    PlugCamera(3);
+    expectCalls(3, "1", "1");
+    EXPECT_EQ(Ask(a, "usable"), "1");
+}
+
+// The function may stop its own thread from inside: no wait on itself, and
+// no call after. A process that ends while its function runs (and registers
+// itself again from inside) ends cleanly: the unload signals the thread and
+// waits for it without holding anything the function needs.
+TEST_F(Notifications, FunctionStoppingItsOwnThreadAndExitWhileAFunctionRuns) {
+    Client& a = Start();
+    Client& b = Start();
+    Client& watcher = Start();
+    ASSERT_EQ(Ask(a, "register-fn D 1"), "1");
+    ASSERT_EQ(Ask(b, "register-fn C 2"), "1");
+    ASSERT_EQ(Ask(watcher, "register-window"), "1");
+    MonitorOf(a);
+    PlugCamera(0);
+    ASSERT_TRUE(WaitFor([&] { return Notices(a)["d"] == "1"; }, 15000));
+    ASSERT_TRUE(WaitFor([&] { return Notices(b)["c"] == "1"; }, 15000));
+    EXPECT_EQ(Notices(b)["cdone"], "0") << "still running";
+    EXPECT_TRUE(Exit(b)) << "b's exit while its function ran";
+
+    PlugCamera(1);
+    ASSERT_TRUE(WaitForNotices(watcher, 2, 0, 0));
+    Settle(1);
+    auto n = Notices(a);
+    EXPECT_EQ(n["d"], "1");
+    EXPECT_EQ(n["bad"], "0");
+    EXPECT_EQ(Ask(a, "stop"), "1");
+}
+
+// A client that registered a window and a function and was then killed does
+// not hold up the others: its window is gone, so the send to it fails at
+// once instead of waiting out the monitor's bound on a send (5 s).
+TEST_F(Notifications, KilledClientDoesNotHoldUpTheOthers) {
+    Client& a = Start();
+    Client& killed = Start();
+    ASSERT_TRUE(RegisterBoth(killed, 1));
+    ASSERT_TRUE(RegisterBoth(a, 2));  // after the killed one in the list
+    MonitorOf(a);
+    Kill(killed);
+    uint64_t start = NowMs();
+    PlugCamera(0);
+    ASSERT_TRUE(WaitForNotices(a, 1, 1, 0));
+    EXPECT_LT(NowMs() - start, 4500u) << "the notice came after the bound on the dead window";
+    EXPECT_TRUE(HasLiveMonitor(a));
+}
+
+// After a camera came back, whichever process initialises it next reads its
+// saved settings again (and only those) and applies them; the flag is then
+// clear for every process.
+TEST_F(Notifications, CameraThatCameBackIsReadAfreshByTheNextInitialisationAnywhere) {
+    Client& a = Start();
+    Client& b = Start();
+    ASSERT_TRUE(RegisterBoth(a, 1));
+    MonitorOf(a);
+    PlugCamera(0);
+    ASSERT_TRUE(WaitForNotices(a, 1, 1, 0));
+    for (Client* c : {&a, &b}) {
+        ASSERT_EQ(Ask(*c, "list"), "Cam-0");
+        ASSERT_EQ(Ask(*c, "init Cam-0", 30000), "2048");
+    }
+    EXPECT_EQ(Flag(State(a)["changed"], 0), "0");
+
+    sim::Unplug(server_, cameras_[0]);
+    ASSERT_TRUE(WaitForNotices(a, 2, 2, 0));
+    // While it is away the camera's saved settings change: preset 0's gain.
+    std::vector<uint8_t> saved = sim::Flash(server_, cameras_[0], 1);
+    saved.resize(202);
+    ASSERT_EQ(saved[14], 16);
+    saved[14] = 42;
+    sim::SetFlash(server_, cameras_[0], 1, saved);
+    sim::PlugBack(server_, cameras_[0]);
+    ASSERT_TRUE(WaitForNotices(a, 3, 3, 0));
+    EXPECT_EQ(Flag(State(a)["changed"], 0), "1");
+
+    sim::ClearLog(server_, cameras_[0]);
+    ASSERT_EQ(Ask(b, "init Cam-0", 30000), "2048");
+    EXPECT_EQ(FlashReads(0), 0);
+    EXPECT_GT(FlashReads(1), 0);
+    uint16_t gain = 0;
+    EXPECT_TRUE(sim::Register(server_, cameras_[0], 0x820, &gain));
+    EXPECT_EQ(gain, 42);
+    EXPECT_EQ(Flag(State(a)["changed"], 0), "0");
+
+    sim::ClearLog(server_, cameras_[0]);
+    ASSERT_EQ(Ask(a, "init Cam-0", 30000), "2048");
+    EXPECT_TRUE(sim::Log(server_, cameras_[0]).empty()) << "cleared for every process";
+}
+
+}  // namespace
+}  // namespace pnp_tests
