@@ -716,13 +716,11 @@ TAVCAM_API int32_t WINAPI USBGetLiveVideoStatistics(const char* pCameraName,
  * - On Windows a registered plug-and-play function keeps the library loaded:
  *   FreeLibrary unloads it only once PNPFunctionThreadStop has ended the
  *   notification thread (or when the process ends).
- * - On POSIX dlclose does not unload the library, and so does not detach
- *   the process, once the library has started a thread or a process of its
- *   own there: in the process that created the shared block (it started the
- *   monitor), and in any process that made a window, sent to one
- *   (USBRegisterClient, USBDeRegisterClient), registered a plug-and-play
- *   function or ran live video. The library then stays loaded and counted
- *   until the process exits, when its detach runs.
+ * - On POSIX the library stays loaded once loaded: dlclose does not unload
+ *   it, and so does not detach the process; it stays counted until the
+ *   process exits, when its detach runs. (Threads of its own - the monitor
+ *   reaper, the message receiver, live-video readers - run its code until
+ *   the process ends, and an unload at exit must never load it again.)
  * - A child forked by an application has no part of its own: when it
  *   exits, the parent stays attached and the monitor keeps running.
  * - The monitor keeps none of the standard streams of the process that

@@ -84,9 +84,8 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, size_t dwStackSize,
         return nullptr;
     }
     // The thread runs this library's code to its very end (after the start
-    // routine returns, Run's bookkeeping): the library must stay loaded while
-    // it may run, so from now on it stays loaded until the process ends.
-    PinModule();
+    // routine returns, Run's bookkeeping); the library stays loaded while it
+    // may: it is pinned from its load on (see processes.cpp).
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);

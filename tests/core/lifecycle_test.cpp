@@ -165,9 +165,7 @@ TEST_F(LibraryProcesses, LastClientsDetachDoesNotWaitLongForAMonitorThatDoesNotA
 }
 
 // dlclose in the process that created the block does not detach it: the
-// library has started threads of its own there (the one that reaps the
-// monitor process) and stays loaded until the process ends, as tavcam.h
-// says. The process's exit then detaches it, and the monitor ends.
+// library stays loaded until the process ends, as tavcam.h says. The process's exit then detaches it, and the monitor ends.
 TEST_F(LibraryProcesses, DlcloseInTheCreatingProcessDetachesOnlyAtExit) {
     std::string library = testing_support::BinDir() + "/libtavcam.so";
     Client& a = Start(library.c_str(), "tavcam-test-dlopen");
