@@ -197,11 +197,37 @@ int32_t StartClaimed(const StartRequest& q, int index, DeviceSlot& slot) {
     return TAVCAM_OK;
 }
 
-int32_t StartLiveVideo(const StartRequest& q) {
+bool Readable(const void* block, size_t bytes) {
+    return block && !plat::IsBadReadPtr(block, bytes);
+}
+
+// Reads the caller's block into the request: a LiveVideoParam in window mode,
+// a LiveVideoRequest otherwise. False when it can't be read.
+bool TakeBlock(const void* block, StartRequest* q) {
+    if (q->mode == LIVE_MODE_WINDOW) {
+        const LiveVideoParam* p = static_cast<const LiveVideoParam*>(block);
+        if (!Readable(p, sizeof *p)) return false;
+        q->hWnd = p->hWnd;
+        q->pImage = p->pImage;
+        q->pColourTable = p->pColourTable;
+        return true;
+    }
+    const LiveVideoRequest* r = static_cast<const LiveVideoRequest*>(block);
+    if (!Readable(r, sizeof *r)) return false;
+    q->pImage = r->pImage;
+    q->pColourTable = r->pColourTable;
+    q->hFrameEvent = r->hFrameEvent;
+    q->pEx = r->pLiveVideoParamEx;
+    q->ppRawFrame = r->ppRawFrame;
+    return true;
+}
+
+int32_t StartLiveVideo(StartRequest q, const void* block) {
     if (q.mode == LIVE_MODE_EVENT) Trace("Enter the  USBLiveVideoStartEx\r\n");
     if (q.mode == LIVE_MODE_CALLBACK) Trace("Enter the  USBVideoOnCallback\r\n");
     int index = 0;
     if (!DeviceIndexFromName(q.name, &index)) return TAVCAM_BAD_NAME;
+    if (!TakeBlock(block, &q)) return 0;
     DeviceSlot& slot = g_DeviceTable[index];
     int32_t busy = 0;
     if (!PassesBusyCheck(index, (q.mode != LIVE_MODE_CALLBACK ? Who(q.mode) : nullptr), &busy))
@@ -211,10 +237,6 @@ int32_t StartLiveVideo(const StartRequest& q) {
     const int32_t result = StartClaimed(q, index, slot);
     if (result != TAVCAM_OK) ReleaseCamera(slot.ReadParameters);
     return result;
-}
-
-bool Readable(const void* block, size_t bytes) {
-    return block && !plat::IsBadReadPtr(block, bytes);
 }
 
 // Ends a read that waits for a transfer: a stream stop from a handle of our
@@ -238,14 +260,7 @@ TAVCAM_API int32_t WINAPI USBLiveVideoStart(const char* pCameraName, LiveVideoPa
     StartRequest q{};
     q.mode = LIVE_MODE_WINDOW;
     q.name = pCameraName;
-    int index = 0;
-    if (DeviceIndexFromName(pCameraName, &index)) {
-        if (!Readable(pParam, sizeof *pParam)) return 0;
-        q.hWnd = pParam->hWnd;
-        q.pImage = pParam->pImage;
-        q.pColourTable = pParam->pColourTable;
-    }
-    return StartLiveVideo(q);
+    return StartLiveVideo(q, pParam);
 }
 
 TAVCAM_API int32_t WINAPI USBLiveVideoStartEx(const char* pCameraName, LiveVideoRequest* pRequest) {
@@ -253,16 +268,7 @@ TAVCAM_API int32_t WINAPI USBLiveVideoStartEx(const char* pCameraName, LiveVideo
     StartRequest q{};
     q.mode = LIVE_MODE_EVENT;
     q.name = pCameraName;
-    int index = 0;
-    if (DeviceIndexFromName(pCameraName, &index)) {
-        if (!Readable(pRequest, sizeof *pRequest)) return 0;
-        q.pImage = pRequest->pImage;
-        q.pColourTable = pRequest->pColourTable;
-        q.hFrameEvent = pRequest->hFrameEvent;
-        q.pEx = pRequest->pLiveVideoParamEx;
-        q.ppRawFrame = pRequest->ppRawFrame;
-    }
-    return StartLiveVideo(q);
+    return StartLiveVideo(q, pRequest);
 }
 
 TAVCAM_API int32_t WINAPI USBVideoOnCallbackStart(const char* pCameraName,
@@ -275,15 +281,7 @@ TAVCAM_API int32_t WINAPI USBVideoOnCallbackStart(const char* pCameraName,
     q.name = pCameraName;
     q.callback = pfnCallback;
     q.context = context;
-    int index = 0;
-    if (DeviceIndexFromName(pCameraName, &index)) {
-        if (!Readable(pRequest, sizeof *pRequest)) return 0;
-        q.pImage = pRequest->pImage;
-        q.pColourTable = pRequest->pColourTable;
-        q.pEx = pRequest->pLiveVideoParamEx;
-        q.ppRawFrame = pRequest->ppRawFrame;
-    }
-    return StartLiveVideo(q);
+    return StartLiveVideo(q, pRequest);
 }
 
 TAVCAM_API int32_t WINAPI USBLiveVideoStop(const char* pCameraName) {
