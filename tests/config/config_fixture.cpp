@@ -58,7 +58,9 @@ void ConfigTest::SetUp() {
 
 void ConfigTest::TearDown() {
     if (server_) sim::Stop(server_);
-    unsetenv("TAVCAM_DEVICE_DIR");
+    // TAVCAM_DEVICE_DIR stays set: a thread of the library's message transport
+    // (started by a test's window) may read it at any time, and changing the
+    // environment under another thread's getenv is a race.
 }
 
 void ConfigTest::PlugCamera(const sim::Profile& profile) {
