@@ -755,7 +755,9 @@ TAVCAM_API int32_t WINAPI USBGetLiveVideoStatistics(const char* pCameraName,
  *   is sent). 1 (0 where the library is inert).
  * USBRegisterPNPFunction(pfnFunction, userValue): waits for the monitor
  *   window as above, looking every second. The first registration starts
- *   the process's notification thread; a later one replaces the function and
+ *   the process's notification thread and returns once the monitor has made
+ *   that thread's event (at most 5 s more), so a camera that changes right
+ *   after the return is reported (our decision); a later one replaces the function and
  *   user value from the next notice on; a null function stops the calls (the
  *   thread stays). 1; 0 when the monitor window did not appear in 10 s, the
  *   thread could not be started, and where the library is inert. Should the

@@ -51,6 +51,8 @@ struct PNPFunctionContext {
     std::atomic<uint32_t> bStop{0};
     std::atomic<HANDLE> hEvent{nullptr};
     HANDLE hThread = nullptr;
+    // Ours: set by the thread once its event is open (or could not be).
+    HANDLE hReady = nullptr;
     DWORD dwThreadId = 0;
     // Ours: the references (the process's and the running thread's), the
     // process that made it, the module reference the thread holds (Windows),
@@ -69,6 +71,7 @@ void Unref(PNPFunctionContext* c) {
     if (c->refs.fetch_sub(1) != 1) return;
     HANDLE event = c->hEvent.exchange(nullptr);
     if (event) plat::CloseHandle(event);
+    if (c->hReady) plat::CloseHandle(c->hReady);
     delete c;
 }
 
@@ -98,9 +101,11 @@ DWORD RunNotifications(PNPFunctionContext* c) {
     HANDLE event = plat::OpenEventA(EVENT_ALL_ACCESS, FALSE, name);
     if (!event) {
         Trace("PNPFunctionThread:OpenEvent failed = 0x%x\r\n", (unsigned)plat::GetLastError());
+        if (c->hReady) plat::SetEvent(c->hReady);
         return 1;
     }
     c->hEvent.store(event);
+    if (c->hReady) plat::SetEvent(c->hReady);  // the registration may return
     for (;;) {
         // The stop request is looked at after the event is published, and the
         // stop looks at the event after raising the request: one of the two
@@ -226,8 +231,13 @@ TAVCAM_API int32_t WINAPI USBRegisterPNPFunction(PNPFunction pfnFunction, uintpt
         return 1;
     }
     c->bUpdate.store(0);
+    if (!c->hReady) c->hReady = plat::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!StartThread(c)) return 0;
     c->bRunning.store(1);
+    // The monitor signals only events it has made: wait (bounded) until the
+    // thread has asked for its event, so that no change after this return
+    // goes unreported. The thread needs none of the locks held here.
+    if (c->hReady) plat::WaitForSingleObject(c->hReady, kRegisterReadyWaitMs);
     return 1;
 }
 

@@ -30,6 +30,10 @@ constexpr UINT kClientSendWaitMs = 5000;
 // How long stopping the notification thread waits for it to end (it may be
 // running the client function).
 constexpr DWORD kThreadStopWaitMs = 5000;
+// USBRegisterPNPFunction returns once the new notification thread has had
+// its event made by the monitor (or failed to), at most after this long: a
+// camera change right after the registration returns is then reported.
+constexpr DWORD kRegisterReadyWaitMs = 5000;
 // The notification thread's wait for its event, in slices between which it
 // looks at the stop request.
 constexpr DWORD kNotificationWaitSliceMs = 1000;

@@ -135,6 +135,25 @@ TEST_F(Notifications, DeregisterReplaceNullAndStopTwice) {
     EXPECT_EQ(Ask(a, "usable"), "1");
 }
 
+// When the registration returns, the monitor has made the process's event:
+// a camera that changes at once is reported. (The thread asks for its event
+// on its own; a registration that didn't wait for it left a moment in which
+// the monitor signalled nobody.)
+TEST_F(Notifications, ARegisteredFunctionHearsOfAChangeRightAfterItsRegistration) {
+    Client& a = Start();
+    MonitorOf(a);
+    ASSERT_EQ(Ask(a, "register-fn A 3"), "1");
+    tav::SharedData d;
+    ASSERT_TRUE(ReadBlock(runtime.path, &d));
+    bool eventMade = false;
+    for (int i = 0; i < tav::kMaxProcesses; ++i)
+        if (d.dwProcessIds[i] == (uint32_t)a.pid) eventMade = d.hPnPEvents[i] != 0;
+    EXPECT_TRUE(eventMade);
+    PlugCamera(0);
+    ASSERT_TRUE(WaitForNotices(a, 0, 1, 0));
+    EXPECT_EQ(Notices(a)["value"], "3");
+}
+
 // The function may stop its own thread from inside: no wait on itself, and
 // no call after. A process that ends while its function runs (and registers
 // itself again from inside) ends cleanly: the unload signals the thread and
