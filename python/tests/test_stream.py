@@ -1,0 +1,137 @@
+"""Live streams: hundreds of frames with none lost, what a slow consumer
+sees, the ends of a stream (break, Ctrl-C, a camera unplugged) and the
+bounds on every wait (a frame that doesn't come, a capture that can't
+finish)."""
+
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+
+import numpy as np
+import pytest
+
+import reference as ref
+import tavcam
+
+CAMERAS = ["long:FastCam:format=1,mono,fps=200", "long:SlowCam:format=1,mono,fps=1"]
+FAST, SLOW = "FastCam-0", "SlowCam-1"
+
+
+@pytest.fixture(scope="module")
+def cams(simulator):
+    assert [c.name for c in tavcam.cameras()] == [FAST, SLOW]
+    opened = {name: tavcam.Camera(name).init() for name in (FAST, SLOW)}
+    yield opened
+    for cam in opened.values():
+        cam.close()
+
+
+def first_line(number, width=320, name="FastCam", socket="cam0.sock"):
+    """Image line 0 of the camera's frame `number` (numbered from 0)."""
+    return ref.image(ref.name_seed(name, socket), number, width, 1, 1)[0]
+
+
+def test_hundreds_of_frames_arrive_in_order_with_none_lost(cams):
+    numbers = []
+    with cams[FAST].stream(buffers=8, timeout=5) as s:
+        for frame in s:
+            numbers.append(frame.number)
+            # The camera's frame number-1 is the one shown: none was lost on the way.
+            np.testing.assert_array_equal(frame.raw[2], first_line(frame.number - 1))
+            assert frame.dropped == (0, 0, 0, 0)
+            if frame.number == 400:
+                break
+    statistics = s.statistics()
+    assert numbers == list(range(1, 401))
+    assert statistics.frames >= 400 and not statistics.running
+    assert (statistics.dropped_size, statistics.dropped_markers, statistics.no_room) == (0, 0, 0)
+
+
+def test_a_slow_consumer_gets_later_frames_intact_and_the_skipped_counted(cams):
+    with cams[FAST].stream(buffers=4, timeout=5) as s:
+        previous, skipped_seen = 0, 0
+        for frame in s:
+            # Handed out while still intact, whatever the consumer's delay.
+            assert frame.intact()
+            np.testing.assert_array_equal(frame.raw[2], first_line(frame.number - 1))
+            assert frame.number > previous
+            skipped_seen += frame.number - previous - 1
+            # Frames lost to the consumer's delay are exactly the ones counted.
+            assert frame.dropped.skipped == skipped_seen
+            if frame.picture is not None:
+                np.testing.assert_array_equal(frame.picture[0], first_line(frame.number - 1))
+            previous = frame.number
+            time.sleep(0.03)  # six frames' time
+            if frame.number > 60:
+                break
+    assert skipped_seen > 20
+
+
+def test_break_stops_the_reader_and_the_camera_streams_again(cams):
+    cam = cams[FAST]
+    for _ in range(2):
+        with cam.stream() as s:
+            for frame in s:
+                break
+        assert not s.statistics().running
+        with pytest.raises(StopIteration):
+            next(s)
+
+
+def test_a_frame_that_does_not_come_ends_the_wait_at_its_timeout(cams):
+    cam = cams[SLOW]  # one frame a second
+    with cam.stream(timeout=0.2) as s:
+        t0 = time.monotonic()
+        with pytest.raises(tavcam.TavcamTimeout):
+            next(s)
+        assert time.monotonic() - t0 < 0.6
+
+
+def test_a_capture_that_cannot_finish_ends_at_its_timeout_and_frees_the_camera(cams):
+    cam = cams[SLOW]
+    t0 = time.monotonic()
+    with pytest.raises(tavcam.TavcamTimeout, match="capturing"):
+        cam.capture(5, timeout=1.5)
+    assert time.monotonic() - t0 < 2.5  # the timeout, and the stop of a waiting read
+    assert not cam.statistics().running
+    assert cam.capture(1, timeout=10)[0].shape == (240, 320)
+
+
+def test_ctrl_c_ends_the_stream_cleanly():
+    script = textwrap.dedent(f"""
+        import sys, tavcam
+        tavcam.cameras()
+        cam = tavcam.Camera({FAST!r}).init()
+        try:
+            with cam.stream() as s:
+                for frame in s:
+                    if frame.number == 1:
+                        print("streaming", flush=True)
+        except KeyboardInterrupt:
+            print("interrupted; running:", cam.statistics().running, flush=True)
+    """)
+    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline() == "streaming\n", child.stderr.read()
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=15)
+    finally:
+        child.kill()
+    assert child.returncode == 0, err
+    assert out == "interrupted; running: False\n"
+
+
+def test_a_camera_unplugged_mid_stream_ends_the_iteration_saying_so(cams, simulator):
+    cam = cams[FAST]
+    try:
+        with pytest.raises(tavcam.CameraGone, match="went away"):
+            with cam.stream(timeout=10) as s:
+                for frame in s:
+                    if frame.number == 20:
+                        simulator.unplug()
+    finally:
+        simulator.plug()
+    assert not cam.statistics().running
