@@ -7,6 +7,7 @@ library is loaded. TAVCAM_TEST_BIN_DIR names the build's bin directory (ctest
 sets it); the package itself comes from PYTHONPATH (the build's copy).
 """
 
+import ctypes
 import os
 import signal
 import subprocess
@@ -26,6 +27,15 @@ BIN_DIR = os.environ.get("TAVCAM_TEST_BIN_DIR") or os.path.join(
     os.path.dirname(__file__), "..", "..", "build", "bin")
 
 
+def _die_with_parent():
+    """In the simulator's process before it starts: it ends when the test
+    process does, however that ends (Linux)."""
+    try:
+        ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+    except (OSError, AttributeError):
+        pass
+
+
 class Simulator:
     """A tavcam-camsim process serving cameras in a device directory of its
     own: ``cameras`` is a list of "KIND:NAME[:OPTIONS]"; camera k is
@@ -39,7 +49,7 @@ class Simulator:
         for spec in cameras:
             args += ["--camera", spec]
         self.process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                        text=True)
+                                        text=True, preexec_fn=_die_with_parent)
         for _ in cameras:
             line = self.process.stdout.readline()
             if not line.startswith("camera "):
