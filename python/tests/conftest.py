@@ -2,8 +2,10 @@
 
 Each test session (each test file is a session of its own under ctest) gets
 a private runtime directory (the library's shared block, events and window
-registry) and a private device directory per simulator, set before the
-library is loaded. TAVCAM_TEST_BIN_DIR names the build's bin directory (ctest
+registry) and a private device directory, both set before the library is
+loaded: the library's device monitor, a process of its own started with the
+library, watches the device directory it was started with. A module's
+simulator serves there while the module runs. TAVCAM_TEST_BIN_DIR names the build's bin directory (ctest
 sets it); the package itself comes from PYTHONPATH (the build's copy).
 """
 
@@ -19,7 +21,8 @@ import pytest
 
 _SESSION_DIR = tempfile.mkdtemp(prefix="tavcam-py-")
 os.environ["TAVCAM_RUNTIME_DIR"] = os.path.join(_SESSION_DIR, "runtime")
-os.environ["TAVCAM_DEVICE_DIR"] = os.path.join(_SESSION_DIR, "none")
+DEVICE_DIR = os.path.join(_SESSION_DIR, "devices")
+os.environ["TAVCAM_DEVICE_DIR"] = DEVICE_DIR
 os.makedirs(os.environ["TAVCAM_DEVICE_DIR"], exist_ok=True)
 os.environ.pop("TAVCAM_LIBRARY", None)
 
@@ -97,7 +100,7 @@ def session_dir():
 def simulator(request, session_dir):
     """A simulator for the module: its cameras are the module's CAMERAS."""
     cameras = getattr(request.module, "CAMERAS")
-    sim = Simulator(cameras, os.path.join(session_dir, request.module.__name__))
+    sim = Simulator(cameras, DEVICE_DIR)
     sim.use()
     yield sim
     sim.stop()

@@ -1,0 +1,157 @@
+#!/usr/bin/env python3
+"""What the Python package adds to each frame of live video.
+
+A tavcam-camsim process serves one camera of 640 x 480 Bayer frames (8-bit
+mosaic, 24-bit pictures) at 200 frames a second. Two kinds of run alternate
+(A, B, A, B, ...), each for --seconds:
+
+  C callback   the library's reader calls a C function that returns at once
+               (the C library's labs): the reader's own cost per frame -
+               reading the transfer, converting it, the notice;
+  package      a Stream of the package, iterated by this thread: the reader
+               also runs the package's callback (into the interpreter, which
+               queues the frame), and this thread takes every frame with its
+               picture copied out.
+
+For each run: frames delivered, frames lost (those the camera's rate
+promised in the run's time, less those delivered), frames the iterating
+thread never saw, and the reader thread's CPU time per frame (from the kernel's schedstat of that
+thread). The package's cost per frame is the package run's reader CPU time
+less the C callback run's.
+
+    PYTHONPATH=build/python python3 python/bench/stream_bench.py [--seconds S] [--pairs N]
+"""
+
+import argparse
+import ctypes
+import os
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+WIDTH, HEIGHT, FPS = 640, 480, 200
+
+
+def start_camera(bin_dir, directory):
+    camera = f"long:Bench:format=1,size={WIDTH}x{HEIGHT},fps={FPS},repeat=8"
+    process = subprocess.Popen([os.path.join(bin_dir, "tavcam-camsim"), "--dir", directory,
+                                "--camera", camera], stdout=subprocess.PIPE, text=True)
+    if not process.stdout.readline().startswith("camera 0"):
+        sys.exit("tavcam-camsim did not start")
+    return process
+
+
+def tasks():
+    return set(os.listdir("/proc/self/task"))
+
+
+def cpu_ns(tid):
+    with open(f"/proc/self/task/{tid}/schedstat") as f:
+        return int(f.read().split()[0])
+
+
+def reader_tid(before):
+    new = tasks() - before
+    if not new:
+        sys.exit("no reader thread found")
+    return max(new, key=cpu_ns)
+
+
+def run_c_callback(cam, seconds):
+    """The reader with a C callback: frames counted by the library."""
+    from tavcam import _library as L
+    from tavcam._live import Geometry, Session
+
+    libc = ctypes.CDLL(None)
+    session = Session(cam, Geometry(cam.format), 8, lambda s: None)
+    # The library calls labs(name, ...), which returns at once.
+    session.callback = L.LiveVideoCallback(ctypes.cast(libc.labs, ctypes.c_void_p).value)
+    before = tasks()
+    session.start(30)
+    tid = reader_tid(before)
+    try:
+        deadline = time.monotonic() + 10
+        while cam.statistics().frames == 0:
+            if time.monotonic() > deadline:
+                sys.exit("no frame came")
+            time.sleep(0.001)
+        cpu0, t0, n0 = cpu_ns(tid), time.monotonic(), cam.statistics().frames
+        time.sleep(seconds)
+        cpu1, t1, n1 = cpu_ns(tid), time.monotonic(), cam.statistics().frames
+    finally:
+        session.stop()
+    return result(n1 - n0, cpu1 - cpu0, t1 - t0, 0)
+
+
+def result(frames, cpu, elapsed, skipped):
+    # Lost: the frames the camera's rate promised in the time, less those delivered.
+    return {"frames": frames, "fps": frames / elapsed, "cpu_us": cpu / max(frames, 1) / 1000,
+            "lost": max(0, round(elapsed * FPS) - frames), "skipped": skipped}
+
+
+def run_package(cam, seconds):
+    """A Stream iterated here: every frame taken, its picture copied out."""
+    before = tasks()
+    stream = cam.stream(buffers=8, timeout=5)
+    stream.start()
+    tid = reader_tid(before)
+    try:
+        first = next(stream)
+        cpu0, t0 = cpu_ns(tid), time.monotonic()
+        deadline = t0 + seconds
+        numbers, missing_pictures = [first.number], 0
+        for frame in stream:
+            numbers.append(frame.number)
+            missing_pictures += frame.picture is None
+            if time.monotonic() >= deadline:
+                break
+        cpu1, t1 = cpu_ns(tid), time.monotonic()
+    finally:
+        stream.stop()
+    # Frames between the first and the last that this thread never saw.
+    skipped = sum(b - a - 1 for a, b in zip(numbers, numbers[1:]))
+    r = result(numbers[-1] - numbers[0], cpu1 - cpu0, t1 - t0, skipped)
+    r["no_picture"] = missing_pictures
+    return r
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--seconds", type=float, default=10)
+    parser.add_argument("--pairs", type=int, default=3)
+    parser.add_argument("--bin", default=os.environ.get("TAVCAM_TEST_BIN_DIR", "build/bin"))
+    args = parser.parse_args()
+    work = tempfile.mkdtemp(prefix="tavcam-bench-")
+    os.environ["TAVCAM_DEVICE_DIR"] = os.path.join(work, "devices")
+    os.environ["TAVCAM_RUNTIME_DIR"] = os.path.join(work, "runtime")
+    os.makedirs(os.environ["TAVCAM_DEVICE_DIR"])
+    simulator = start_camera(args.bin, os.environ["TAVCAM_DEVICE_DIR"])
+    try:
+        import tavcam
+
+        print(f"library: {tavcam.LIBRARY_PATH}; Python {sys.version.split()[0]}")
+        cam = tavcam.Camera("Bench-0").init()
+        print(f"camera: {cam.format.width} x {cam.format.height}, format {cam.format.code}, "
+              f"{cam.format.out_bits}-bit pictures, {FPS} frames a second")
+        runs = {"C callback": [], "package": []}
+        for pair in range(args.pairs):
+            for kind, run in (("C callback", run_c_callback), ("package", run_package)):
+                r = run(cam, args.seconds)
+                runs[kind].append(r)
+                extra = f", no picture {r['no_picture']}" if "no_picture" in r else ""
+                print(f"pair {pair + 1} {kind:10}: {r['frames']} frames, {r['fps']:.1f} fps, "
+                      f"lost {r['lost']}, skipped {r['skipped']}{extra}, "
+                      f"reader CPU {r['cpu_us']:.1f} us/frame", flush=True)
+        added = [p["cpu_us"] - c["cpu_us"] for c, p in zip(runs["C callback"], runs["package"])]
+        print(f"package's cost on the reader thread: median {statistics.median(added):.1f} "
+              f"us/frame (pairs: {', '.join(f'{a:.1f}' for a in added)})")
+    finally:
+        simulator.send_signal(signal.SIGTERM)
+        simulator.wait(10)
+
+
+if __name__ == "__main__":
+    main()
