@@ -170,10 +170,10 @@ for _type, _size in (
 assert CameraRecord.FeatureInq.offset == 1948 and CameraRecord.CameraModel.offset == 1420
 
 # Live video callback: camera name, pointer to the code, pointer to a value,
-# 0, the caller's context. Plug-and-play function: pointer to the code, 0, 0,
-# the user value.
-LiveVideoCallback = _FUNCTYPE(None, ctypes.c_char_p, ctypes.POINTER(u32), ctypes.POINTER(u32), u32,
-                              ctypes.c_size_t)
+# 0, the caller's context. The pointers arrive as plain addresses: ctypes then
+# makes no objects for them on each call (the callback runs for every frame).
+# Plug-and-play function: pointer to the code, 0, 0, the user value.
+LiveVideoCallback = _FUNCTYPE(None, vp, vp, vp, u32, ctypes.c_size_t)
 PNPFunction = _FUNCTYPE(None, ctypes.POINTER(u32), u32, u32, ctypes.c_size_t)
 
 # ---- Prototypes ---------------------------------------------------------------

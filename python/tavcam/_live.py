@@ -102,6 +102,35 @@ def read_statistics(name_bytes):
     return Statistics(s)
 
 
+class _ReaderState:
+    """The interpreter's state for the library's reader thread, kept from the
+    first callback until the reader has ended.
+
+    ctypes runs a callback on a thread the interpreter doesn't know by making
+    a thread state for the call and deleting it afterwards, which costs tens
+    of microseconds a frame. Taken once more on the reader thread (inside the
+    first callback), the state outlives each call, and later callbacks only
+    take the interpreter's lock. Once the reader thread has ended, the state
+    is cleared and deleted from here."""
+
+    _api = ctypes.pythonapi
+    _api.PyGILState_Ensure.restype = ctypes.c_int
+    _api.PyThreadState_Get.restype = ctypes.c_void_p
+    _api.PyThreadState_Clear.argtypes = [ctypes.c_void_p]
+    _api.PyThreadState_Delete.argtypes = [ctypes.c_void_p]
+
+    def __init__(self):
+        self._api.PyGILState_Ensure()  # on the reader thread: its state now stays
+        self.state = self._api.PyThreadState_Get()
+
+    def free(self):
+        """Only once the reader thread has ended."""
+        if self.state:
+            self._api.PyThreadState_Clear(self.state)
+            self._api.PyThreadState_Delete(self.state)
+            self.state = None
+
+
 _running = weakref.WeakSet()  # sessions whose reader may run
 _outliving = []  # sessions whose reader outlived its stop
 _claims = {}  # device index -> the session streaming that camera in this process
@@ -156,14 +185,17 @@ class Session:
         self.wake = threading.Event()  # set by on_frame when a waiting thread is to look
         self.no_room = 0
         self.callback = L.LiveVideoCallback(self._callback)
+        self.reader_state = None
         self.started = False
         self.stopped = False
         self.abandoned = False
         self.index = camera.index
 
     # The reader thread's entry into Python: as little as possible here.
-    def _callback(self, name, code, value, zero, context):
-        if code[0] == L.LIVE_CB_FRAME:
+    def _callback(self, name, code, value, zero, context, _code=ctypes.c_uint32.from_address):
+        if self.reader_state is None:
+            self.reader_state = _ReaderState()
+        if _code(code).value == L.LIVE_CB_FRAME:
             self.on_frame(self)
         else:
             self.no_room += 1
@@ -227,6 +259,7 @@ class Session:
                                  name=f"tavcam: waiting for {self.camera.name}'s reader").start()
                 return
             _running.discard(self)
+        self._forget_reader()
         self._release_claim()
 
     def _wait_for_end(self):
@@ -234,7 +267,13 @@ class Session:
             L.USBLiveVideoStop(self.name)
             time.sleep(0.5)
         _running.discard(self)
+        self._forget_reader()
         self._release_claim()
+
+    def _forget_reader(self):
+        if self.reader_state is not None:
+            self.reader_state.free()
+            self.reader_state = None
         if self in _outliving:
             _outliving.remove(self)
 

@@ -90,15 +90,15 @@ def test_stream_frames_carry_their_picture_and_raw_frame(opened, kind):
     f = cam.format
     seed = ref.name_seed(name.split("-")[0], socket)
     pictures = 0
-    with cam.stream(buffers=4, timeout=5) as s:
+    with cam.stream(buffers=8, timeout=5) as s:
         for frame in s:
+            raw = frame.raw.copy()
+            assert frame.intact()  # so the copy was taken before the buffer was read again
             sent = frame.number - 1  # the stream's frames are numbered from 0 by the camera
             if frame.picture is not None:
                 pictures += 1
                 np.testing.assert_array_equal(frame.picture, convert(ref.image(seed, sent, f.width,
                                                                                f.height, b)))
-            assert frame.intact()
-            raw = frame.raw.copy()
             expected = ref.raw_frame(seed, sent, f.width, f.height, b, model)
             # Once converted, the library clears two stretches of 2 x width
             # bytes: at the frame's start and at its start plus the image size.
@@ -108,6 +108,8 @@ def test_stream_frames_carry_their_picture_and_raw_frame(opened, kind):
             flat[:stretch] = 0
             flat[image_bytes:image_bytes + stretch] = 0
             np.testing.assert_array_equal(raw, expected, err_msg=f"raw frame {frame.number}")
-            if frame.number == 6:
+            # A consumer slower than the camera gets a picture whenever it has
+            # caught up with the newest frame.
+            if pictures == 3 or frame.number >= 100:
                 break
-    assert pictures >= 3, "a consumer that keeps up gets the picture with most frames"
+    assert pictures == 3
