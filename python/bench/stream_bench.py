@@ -2,24 +2,26 @@
 """What the Python package adds to each frame of live video.
 
 A tavcam-camsim process serves one camera of 640 x 480 Bayer frames (8-bit
-mosaic, 24-bit pictures) at 200 frames a second. Two kinds of run alternate
-(A, B, A, B, ...), each for --seconds:
+mosaic, 24-bit pictures) at 200 frames a second. Three kinds of run take
+turns (A, B, C, A, B, C, ...), each for --seconds:
 
-  C callback   the library's reader calls a C function that returns at once
-               (the C library's labs): the reader's own cost per frame -
-               reading the transfer, converting it, the notice;
-  package      a Stream of the package, iterated by this thread: the reader
-               also runs the package's callback (into the interpreter, which
-               queues the frame), and this thread takes every frame with its
-               picture copied out.
+  C callback          the library's reader calls a C function that returns
+                      at once (the C library's labs): the reader's own cost
+                      per frame - reading the transfer, converting it, the
+                      notice;
+  package callback    a Stream of the package while this thread sleeps: the
+                      reader also runs the package's callback (into the
+                      interpreter, which queues the frame);
+  package + consumer  the same Stream, iterated by this thread, which takes
+                      every frame with its picture copied out.
 
 For each run: frames delivered, frames lost (those the camera's rate
 promised in the run's time, less those delivered), frames the iterating
-thread never saw, and the reader thread's CPU time per frame (from the kernel's schedstat of that
-thread). The package's cost per frame is the package run's reader CPU time
-less the C callback run's.
+thread never saw, and the reader thread's CPU time per frame (from the
+kernel's schedstat of that thread). What the package adds to a frame is a
+package run's reader CPU time less that of the C callback run before it.
 
-    PYTHONPATH=build/python python3 python/bench/stream_bench.py [--seconds S] [--pairs N]
+    PYTHONPATH=build/python python3 python/bench/stream_bench.py [--seconds S] [--rounds N]
 """
 
 import argparse
@@ -97,39 +99,49 @@ def run_c_callback(cam, seconds):
 def result(frames, cpu, elapsed, skipped):
     # Lost: the frames the camera's rate promised in the time, less those delivered.
     return {"frames": frames, "fps": frames / elapsed, "cpu_us": cpu / max(frames, 1) / 1000,
-            "lost": max(0, round(elapsed * FPS) - frames), "skipped": skipped}
+            "lost": max(0, int(elapsed * FPS) - frames), "skipped": skipped}
 
 
-def run_package(cam, seconds):
-    """A Stream iterated here: every frame taken, its picture copied out."""
+def run_package(cam, seconds, consume=True):
+    """A Stream of the package. consume: this thread iterates it, taking
+    every frame with its picture copied out; otherwise it sleeps, and only
+    the package's callback runs on each frame (the queue keeps the newest)."""
     before = tasks()
     stream = cam.stream(buffers=8, timeout=5)
     stream.start()
     tid = reader_tid(before)
     try:
         first = next(stream)
-        cpu0, t0 = cpu_ns(tid), time.monotonic()
-        deadline = t0 + seconds
+        cpu0, t0, n0 = cpu_ns(tid), time.monotonic(), stream.delivered
         numbers, missing_pictures = [first.number], 0
-        for frame in stream:
-            numbers.append(frame.number)
-            missing_pictures += frame.picture is None
-            if time.monotonic() >= deadline:
-                break
-        cpu1, t1 = cpu_ns(tid), time.monotonic()
+        if consume:
+            deadline = t0 + seconds
+            for frame in stream:
+                numbers.append(frame.number)
+                missing_pictures += frame.picture is None
+                if time.monotonic() >= deadline:
+                    break
+        else:
+            time.sleep(seconds)
+        cpu1, t1, n1 = cpu_ns(tid), time.monotonic(), stream.delivered
     finally:
         stream.stop()
     # Frames between the first and the last that this thread never saw.
     skipped = sum(b - a - 1 for a, b in zip(numbers, numbers[1:]))
-    r = result(numbers[-1] - numbers[0], cpu1 - cpu0, t1 - t0, skipped)
-    r["no_picture"] = missing_pictures
+    r = result(n1 - n0, cpu1 - cpu0, t1 - t0, skipped)
+    if consume:
+        r["no_picture"] = missing_pictures
     return r
+
+
+def run_callback_only(cam, seconds):
+    return run_package(cam, seconds, consume=False)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--seconds", type=float, default=10)
-    parser.add_argument("--pairs", type=int, default=3)
+    parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--bin", default=os.environ.get("TAVCAM_TEST_BIN_DIR", "build/bin"))
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix="tavcam-bench-")
@@ -144,18 +156,25 @@ def main():
         cam = tavcam.Camera("Bench-0").init()
         print(f"camera: {cam.format.width} x {cam.format.height}, format {cam.format.code}, "
               f"{cam.format.out_bits}-bit pictures, {FPS} frames a second")
-        runs = {"C callback": [], "package": []}
-        for pair in range(args.pairs):
-            for kind, run in (("C callback", run_c_callback), ("package", run_package)):
+        kinds = (("C callback", run_c_callback), ("package callback", run_callback_only),
+                 ("package + consumer", run_package))
+        runs = {kind: [] for kind, _ in kinds}
+        for round_ in range(args.rounds):
+            for kind, run in kinds:
                 r = run(cam, args.seconds)
                 runs[kind].append(r)
                 extra = f", no picture {r['no_picture']}" if "no_picture" in r else ""
-                print(f"pair {pair + 1} {kind:10}: {r['frames']} frames, {r['fps']:.1f} fps, "
+                print(f"round {round_ + 1} {kind:18}: {r['frames']} frames, {r['fps']:.1f} fps, "
                       f"lost {r['lost']}, skipped {r['skipped']}{extra}, "
                       f"reader CPU {r['cpu_us']:.1f} us/frame", flush=True)
-        added = [p["cpu_us"] - c["cpu_us"] for c, p in zip(runs["C callback"], runs["package"])]
-        print(f"package's cost on the reader thread: median {statistics.median(added):.1f} "
-              f"us/frame (pairs: {', '.join(f'{a:.1f}' for a in added)})")
+        base = runs["C callback"]
+        for kind in ("package callback", "package + consumer"):
+            added = [p["cpu_us"] - c["cpu_us"] for c, p in zip(base, runs[kind])]
+            print(f"{kind} over the C callback, reader CPU: median {statistics.median(added):.1f} "
+                  f"us/frame (rounds: {', '.join(f'{a:.1f}' for a in added)})")
+        lost = sum(r["lost"] for kind in runs for r in runs[kind])
+        skipped = sum(r["skipped"] for r in runs["package + consumer"])
+        print(f"frames lost in all runs: {lost}; frames the consumer never saw: {skipped}")
     finally:
         simulator.send_signal(signal.SIGTERM)
         simulator.wait(10)
