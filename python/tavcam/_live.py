@@ -236,10 +236,13 @@ class Session:
         if result == L.RESULT_OK:
             self.started = True
             _running.add(self)
-            if self.abandoned:
-                self.stop()
-        elif self.abandoned:
-            self._release_claim()
+        if self.abandoned:  # nobody waits for this start any more: undo it
+            if self in _outliving:
+                _outliving.remove(self)  # this thread holds the session meanwhile
+            if result == L.RESULT_OK:
+                self.stop()  # which keeps it alive again if its reader outlives the stop
+            else:
+                self._release_claim()
         return result
 
     def running(self):

@@ -11,12 +11,11 @@ What a slow consumer sees: frames in the order they came, each with its raw
 frame, as long as it keeps within the ring. The queue holds at most
 ``buffers - 1`` frames; when the consumer falls further behind, the oldest
 frames are dropped (counted in ``Frame.skipped``), because the library is
-about to read new transfers into their buffers. A frame's picture is taken
-(copied out of the library's picture) when the iterator hands the frame out,
-and only if no later frame has been started by then; a consumer that is
-behind gets ``picture`` None for the frames it is late with, and the newest
-picture whenever it catches up. The library itself never waits for the
-consumer.
+about to read new transfers into their buffers. A frame's picture is copied
+out of the library's picture when the consumer first asks for it, and only
+if no later frame has been started by then; a consumer that is behind gets
+``picture`` None for the frames it is late with, and the newest picture
+whenever it catches up. The library itself never waits for the consumer.
 """
 
 import collections
@@ -57,8 +56,9 @@ class Frame:
     ``number``: frames the stream delivered up to this one (1 for the first);
     ``timestamp``: ``time.monotonic_ns()`` when the library announced it;
     ``dropped``: the stream's ``Drops`` so far; ``picture``: the converted
-    picture as a top-down NumPy view (H x W x 3 blue-green-red, or H x W),
-    None when a later frame had already begun or the format has no picture;
+    picture as a top-down NumPy view (H x W x 3 blue-green-red, or H x W) of
+    a copy taken when first asked for, None when a later frame had already
+    begun by then or the format has no picture;
     ``raw``: the raw frame ((lines + 4) x width samples: two header lines,
     the image, two trailer lines) in the stream's ring, without a copy,
     None without direct buffers. The library clears the first two lines' worth
@@ -67,15 +67,27 @@ class Frame:
     The ring is reused: ``intact()`` tells whether the raw frame still holds
     this frame (copy it with ``raw.copy()`` to keep it)."""
 
-    __slots__ = ("number", "timestamp", "dropped", "picture", "raw", "_stream")
+    __slots__ = ("number", "timestamp", "dropped", "raw", "_stream", "_address", "_picture")
 
-    def __init__(self, stream, number, timestamp, dropped, picture, raw):
+    _NOT_TAKEN = object()
+
+    def __init__(self, stream, number, timestamp, dropped, address, raw):
         self._stream = stream
         self.number = number
         self.timestamp = timestamp
         self.dropped = dropped
-        self.picture = picture
         self.raw = raw
+        self._address = address
+        self._picture = self._NOT_TAKEN
+
+    @property
+    def picture(self):
+        """The picture, copied out of the library's picture the first time it
+        is asked for (later asks give the same array), or None when the
+        library had begun a later frame by then."""
+        if self._picture is self._NOT_TAKEN:
+            self._picture = self._stream._picture_of(self.number, self._address)
+        return self._picture
 
     def intact(self):
         """True while the library has not begun to read a new transfer into
@@ -170,8 +182,7 @@ class Stream:
         statistics = read_statistics(self._session.name)
         dropped = Drops(statistics.dropped_size, statistics.dropped_markers, statistics.no_room,
                         self._skipped)
-        return Frame(self, number, stamp, dropped, self._picture_of(number, address),
-                     self._raw_of(address))
+        return Frame(self, number, stamp, dropped, address, self._raw_of(address))
 
     def _picture_of(self, number, address):
         """A copy of the library's picture when it still shows frame number:

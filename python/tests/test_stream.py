@@ -135,3 +135,22 @@ def test_a_camera_unplugged_mid_stream_ends_the_iteration_saying_so(cams, simula
     finally:
         simulator.plug()
     assert not cam.statistics().running
+
+
+def test_a_start_that_outlives_its_timeout_is_undone_when_it_ends(cams):
+    cam = cams[FAST]
+    with pytest.raises(tavcam.TavcamTimeout):
+        cam.stream(start_timeout=0.01).start()  # a start sends the camera window: ~0.5 s
+    # Meanwhile the camera counts as taken; once the start has returned, the
+    # package stops the reader it started, and the camera streams again.
+    deadline = time.monotonic() + 10
+    while True:
+        try:
+            with cam.stream() as s:
+                assert next(s).number == 1
+            break
+        except tavcam.TavcamError as error:
+            assert "already streaming" in str(error)
+            assert time.monotonic() < deadline
+            time.sleep(0.1)
+    assert not cam.statistics().running
