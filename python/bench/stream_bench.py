@@ -15,9 +15,11 @@ turns (A, B, C, A, B, C, ...), each for --seconds:
   package + consumer  the same Stream, iterated by this thread, which takes
                       every frame with its picture copied out.
 
-For each run: frames delivered, frames lost (those the camera's rate
-promised in the run's time, less those delivered), frames the iterating
-thread never saw, and the reader thread's CPU time per frame (from the
+For each run: frames delivered, frames lost (with a consumer: breaks in the
+sequence of the camera's images that the raw frames show; without one: the
+frames the camera's rate promised in the run's time, less those delivered,
+which a late reader's backlog can make a few frames high), frames the
+iterating thread never saw, and the reader thread's CPU time per frame (from the
 kernel's schedstat of that thread). What the package adds to a frame is a
 package run's reader CPU time less that of the C callback run before it.
 
@@ -114,10 +116,12 @@ def run_package(cam, seconds, consume=True):
         first = next(stream)
         cpu0, t0, n0 = cpu_ns(tid), time.monotonic(), stream.delivered
         numbers, missing_pictures = [first.number], 0
+        shown = [which_image(first.raw)]
         if consume:
             deadline = t0 + seconds
             for frame in stream:
                 numbers.append(frame.number)
+                shown.append(which_image(frame.raw))
                 missing_pictures += frame.picture is None
                 if time.monotonic() >= deadline:
                     break
@@ -131,7 +135,28 @@ def run_package(cam, seconds, consume=True):
     r = result(n1 - n0, cpu1 - cpu0, t1 - t0, skipped)
     if consume:
         r["no_picture"] = missing_pictures
+        # The camera's frames the reader missed: the image each frame shows
+        # must follow the previous one's by as many frames as were delivered
+        # in between (the camera repeats 8 images, so gaps of 8 would hide).
+        r["lost"] = sum((b - a - (nb - na)) % 8 != 0 for a, b, na, nb in
+                        zip(shown, shown[1:], numbers, numbers[1:]))
     return r
+
+
+_images = {}
+
+
+def which_image(raw):
+    """Which of the camera's 8 images (the frame number modulo 8) a raw frame
+    shows, from its first image line."""
+    if not _images:
+        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+        import reference
+
+        seed = reference.name_seed("Bench", "cam0.sock")
+        for k in range(8):
+            _images[reference.image(seed, k, WIDTH, 1, 1)[0].tobytes()] = k
+    return _images.get(raw[2].tobytes(), -1)
 
 
 def run_callback_only(cam, seconds):
