@@ -82,8 +82,6 @@ RESULT_BUSY = 3
 INIT_OK = 0x800
 LIVE_CB_FRAME = 100
 LIVE_CB_NO_ROOM = 101
-WAIT_OBJECT_0 = 0
-WAIT_TIMEOUT = 258
 COLOUR_TABLE_BYTES = 3 << 24
 
 
@@ -209,12 +207,6 @@ USBGetLiveVideoStatistics = _proto(_lib, "USBGetLiveVideoStatistics", i32, _name
                                    ctypes.POINTER(LiveVideoStatistics))
 USBRegisterPNPFunction = _proto(_lib, "USBRegisterPNPFunction", i32, PNPFunction, ctypes.c_size_t)
 PNPFunctionThreadStop = _proto(_lib, "PNPFunctionThreadStop", i32)
-
-# Events: the library's own on POSIX (tavcam_posix.h), the system's on Windows.
-_events = ctypes.WinDLL("kernel32") if _WINDOWS else _lib
-CreateEventA = _proto(_events, "CreateEventA", vp, vp, ctypes.c_int, ctypes.c_int, ctypes.c_char_p)
-WaitForSingleObject = _proto(_events, "WaitForSingleObject", u32, vp, u32)
-CloseHandle = _proto(_events, "CloseHandle", ctypes.c_int, vp)
 
 
 def check(function, result, ok=RESULT_OK, what=None):

@@ -189,6 +189,8 @@ class Session:
         self.started = False
         self.stopped = False
         self.abandoned = False
+        self._start_lock = threading.Lock()
+        self._start_result = None
         self.index = camera.index
 
     # The reader thread's entry into Python: as little as possible here.
@@ -213,8 +215,13 @@ class Session:
             result = L.bounded(timeout, f"starting live video on {self.camera.name}",
                                self._start_call)
         except TavcamTimeout:
-            self.abandoned = True  # the worker stops the reader if the start succeeds late
-            _outliving.append(self)
+            with self._start_lock:
+                self.abandoned = True  # the worker undoes the start when it returns
+                finished = self._start_result is not None
+                if not finished:
+                    _outliving.append(self)  # the library may point at it meanwhile
+            if finished:  # it returned just after the timeout
+                self._undo_start(self._start_result)
             raise
         except BaseException:
             self._release_claim()
@@ -233,17 +240,23 @@ class Session:
 
     def _start_call(self):
         result = L.USBVideoOnCallbackStart(self.name, ctypes.byref(self.request), self.callback, 0)
-        if result == L.RESULT_OK:
-            self.started = True
-            _running.add(self)
-        if self.abandoned:  # nobody waits for this start any more: undo it
+        with self._start_lock:
+            self._start_result = result
+            if result == L.RESULT_OK:
+                self.started = True
+                _running.add(self)
+            abandoned = self.abandoned
+        if abandoned:  # nobody waits for this start any more
             if self in _outliving:
                 _outliving.remove(self)  # this thread holds the session meanwhile
-            if result == L.RESULT_OK:
-                self.stop()  # which keeps it alive again if its reader outlives the stop
-            else:
-                self._release_claim()
+            self._undo_start(result)
         return result
+
+    def _undo_start(self, result):
+        if result == L.RESULT_OK:
+            self.stop()  # which keeps the session alive if its reader outlives the stop
+        else:
+            self._release_claim()
 
     def running(self):
         return read_statistics(self.name).running

@@ -34,28 +34,37 @@ def first_line(number, width=320, name="FastCam", socket="cam0.sock"):
 
 
 def test_hundreds_of_frames_arrive_in_order_with_none_lost(cams):
-    numbers = []
-    with cams[FAST].stream(buffers=8, timeout=5) as s:
+    numbers, checked = [], 0
+    # A ring of 32 lets this thread fall 155 ms behind (a busy machine) and still see every frame.
+    with cams[FAST].stream(buffers=32, timeout=5) as s:
         for frame in s:
             numbers.append(frame.number)
-            # The camera's frame number-1 is the one shown: none was lost on the way.
-            np.testing.assert_array_equal(frame.raw[2], first_line(frame.number - 1))
+            line = frame.raw[2].copy()
+            if frame.intact():  # the copy was taken before the buffer was read again
+                # The camera's frame number-1 is the one shown: none was lost on the way.
+                np.testing.assert_array_equal(line, first_line(frame.number - 1))
+                checked += 1
             assert frame.dropped == (0, 0, 0, 0)
             if frame.number == 400:
                 break
     statistics = s.statistics()
     assert numbers == list(range(1, 401))
+    assert checked >= 390
     assert statistics.frames >= 400 and not statistics.running
     assert (statistics.dropped_size, statistics.dropped_markers, statistics.no_room) == (0, 0, 0)
 
 
 def test_a_slow_consumer_gets_later_frames_intact_and_the_skipped_counted(cams):
+    checked = 0
     with cams[FAST].stream(buffers=4, timeout=5) as s:
         previous, skipped_seen = 0, 0
         for frame in s:
-            # Handed out while still intact, whatever the consumer's delay.
-            assert frame.intact()
-            np.testing.assert_array_equal(frame.raw[2], first_line(frame.number - 1))
+            # Frames are handed out while still intact, whatever the
+            # consumer's delay (unless this thread is held up right here).
+            line = frame.raw[2].copy()
+            if frame.intact():
+                np.testing.assert_array_equal(line, first_line(frame.number - 1))
+                checked += 1
             assert frame.number > previous
             skipped_seen += frame.number - previous - 1
             # Frames lost to the consumer's delay are exactly the ones counted.
@@ -66,7 +75,7 @@ def test_a_slow_consumer_gets_later_frames_intact_and_the_skipped_counted(cams):
             time.sleep(0.03)  # six frames' time
             if frame.number > 60:
                 break
-    assert skipped_seen > 20
+    assert skipped_seen > 20 and checked >= 5
 
 
 def test_break_stops_the_reader_and_the_camera_streams_again(cams):
@@ -86,7 +95,7 @@ def test_a_frame_that_does_not_come_ends_the_wait_at_its_timeout(cams):
         t0 = time.monotonic()
         with pytest.raises(tavcam.TavcamTimeout):
             next(s)
-        assert time.monotonic() - t0 < 0.6
+        assert time.monotonic() - t0 < 0.9  # the frame would come after 1 s
 
 
 def test_a_capture_that_cannot_finish_ends_at_its_timeout_and_frees_the_camera(cams):
@@ -94,7 +103,7 @@ def test_a_capture_that_cannot_finish_ends_at_its_timeout_and_frees_the_camera(c
     t0 = time.monotonic()
     with pytest.raises(tavcam.TavcamTimeout, match="capturing"):
         cam.capture(5, timeout=1.5)
-    assert time.monotonic() - t0 < 2.5  # the timeout, and the stop of a waiting read
+    assert time.monotonic() - t0 < 3.5  # the timeout, and the stop of a waiting read
     assert not cam.statistics().running
     assert cam.capture(1, timeout=10)[0].shape == (240, 320)
 
