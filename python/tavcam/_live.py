@@ -107,10 +107,10 @@ class _ReaderState:
     first callback until the reader has ended.
 
     ctypes runs a callback on a thread the interpreter doesn't know by making
-    a thread state for the call and deleting it afterwards, which costs tens
-    of microseconds a frame. Taken once more on the reader thread (inside the
-    first callback), the state outlives each call, and later callbacks only
-    take the interpreter's lock. Once the reader thread has ended, the state
+    a thread state for the call and deleting it afterwards, on every frame.
+    Taken once more on the reader thread (inside the first callback), the
+    state outlives each call, and later callbacks only take the
+    interpreter's lock. Once the reader thread has ended, the state
     is cleared and deleted from here."""
 
     _api = ctypes.pythonapi
