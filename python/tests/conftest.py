@@ -19,6 +19,11 @@ import time
 
 import pytest
 
+# A sanitizer's runtime preloaded into the interpreter (the sanitizer builds'
+# tests) is for this process only: the simulator and the library's monitor
+# host carry their own.
+PRELOAD = os.environ.pop("LD_PRELOAD", None)
+
 _SESSION_DIR = tempfile.mkdtemp(prefix="tavcam-py-")
 os.environ["TAVCAM_RUNTIME_DIR"] = os.path.join(_SESSION_DIR, "runtime")
 DEVICE_DIR = os.path.join(_SESSION_DIR, "devices")
@@ -106,10 +111,20 @@ def simulator(request, session_dir):
     sim.stop()
 
 
-def run_python(code, env=None, timeout=60):
-    """Runs code in a fresh interpreter (the one running the tests), with this
-    session's environment; returns the CompletedProcess."""
+def python_command(code, env=None):
+    """The command and environment that run code in a fresh interpreter (the
+    one running the tests) with this session's environment (and the
+    sanitizer runtime this one was started with, which it keeps from its own
+    children in turn)."""
     full = dict(os.environ)
     full.update(env or {})
-    return subprocess.run([sys.executable, "-c", code], env=full, capture_output=True, text=True,
-                          timeout=timeout)
+    if PRELOAD:
+        full["LD_PRELOAD"] = PRELOAD
+        code = "import os\nos.environ.pop('LD_PRELOAD', None)\n" + code
+    return [sys.executable, "-c", code], full
+
+
+def run_python(code, env=None, timeout=60):
+    """Runs code as python_command does; returns the CompletedProcess."""
+    command, full = python_command(code, env)
+    return subprocess.run(command, env=full, capture_output=True, text=True, timeout=timeout)

@@ -5,7 +5,6 @@ finish)."""
 
 import signal
 import subprocess
-import sys
 import textwrap
 import time
 
@@ -14,6 +13,7 @@ import pytest
 
 import reference as ref
 import tavcam
+from conftest import python_command
 
 CAMERAS = ["long:FastCam:format=1,mono,fps=200", "long:SlowCam:format=1,mono,fps=1"]
 FAST, SLOW = "FastCam-0", "SlowCam-1"
@@ -121,8 +121,9 @@ def test_ctrl_c_ends_the_stream_cleanly():
         except KeyboardInterrupt:
             print("interrupted; running:", cam.statistics().running, flush=True)
     """)
-    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True)
+    command, env = python_command(script)
+    child = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             text=True)
     try:
         assert child.stdout.readline() == "streaming\n", child.stderr.read()
         child.send_signal(signal.SIGINT)
