@@ -22,6 +22,8 @@ which a late reader's backlog can make a few frames high), frames the
 iterating thread never saw, and the reader thread's CPU time per frame (from the
 kernel's schedstat of that thread). What the package adds to a frame is a
 package run's reader CPU time less that of the C callback run before it.
+At the end, one more run times the package's Python code inside the
+callback, frame by frame.
 
     PYTHONPATH=build/python python3 python/bench/stream_bench.py [--seconds S] [--rounds N]
 """
@@ -163,6 +165,30 @@ def run_callback_only(cam, seconds):
     return run_package(cam, seconds, consume=False)
 
 
+def callback_body_us(cam, seconds):
+    """The median wall time of the package's Python code in the callback (the
+    Session's callback around the Stream's), per frame: what the reader
+    spends once ctypes has entered the interpreter."""
+    from tavcam import _library as L
+
+    stream = cam.stream(buffers=8, timeout=5)
+    session = stream._session
+    inner, clock, spans = session._callback, time.perf_counter_ns, []
+
+    def timed(*args):
+        t0 = clock()
+        inner(*args)
+        spans.append(clock() - t0)
+
+    session.callback = L.LiveVideoCallback(timed)
+    stream.start()
+    try:
+        time.sleep(seconds)
+    finally:
+        stream.stop()
+    return statistics.median(spans[10:]) / 1000 if len(spans) > 10 else float("nan")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--seconds", type=float, default=10)
@@ -197,6 +223,9 @@ def main():
             added = [p["cpu_us"] - c["cpu_us"] for c, p in zip(base, runs[kind])]
             print(f"{kind} over the C callback, reader CPU: median {statistics.median(added):.1f} "
                   f"us/frame (rounds: {', '.join(f'{a:.1f}' for a in added)})")
+        body = callback_body_us(cam, args.seconds)
+        print(f"the package's Python code in the callback: median {body:.1f} us/frame (wall "
+              "time; the rest of its cost is ctypes' entry and the interpreter's lock)")
         lost = sum(r["lost"] for kind in runs for r in runs[kind])
         skipped = sum(r["skipped"] for r in runs["package + consumer"])
         print(f"frames lost in all runs: {lost}; frames the consumer never saw: {skipped}")

@@ -208,6 +208,13 @@ USBGetLiveVideoStatistics = _proto(_lib, "USBGetLiveVideoStatistics", i32, _name
 USBRegisterPNPFunction = _proto(_lib, "USBRegisterPNPFunction", i32, PNPFunction, ctypes.c_size_t)
 PNPFunctionThreadStop = _proto(_lib, "PNPFunctionThreadStop", i32)
 
+# Events, for event-mode live video: the library's own on POSIX
+# (tavcam_posix.h), the system's on Windows.
+_events = ctypes.WinDLL("kernel32") if _WINDOWS else _lib
+CreateEventA = _proto(_events, "CreateEventA", vp, vp, ctypes.c_int, ctypes.c_int, ctypes.c_char_p)
+WaitForSingleObject = _proto(_events, "WaitForSingleObject", u32, vp, u32)
+CloseHandle = _proto(_events, "CloseHandle", ctypes.c_int, vp)
+
 
 def check(function, result, ok=RESULT_OK, what=None):
     """Turns a library result into TavcamError unless it is ``ok``."""

@@ -138,12 +138,14 @@ _claims_lock = threading.Lock()
 
 
 class Session:
-    """One run of the camera's reader in callback mode.
+    """One run of the camera's reader, in callback or event mode.
 
-    ``on_frame(session)`` runs on the reader thread after each delivered
-    frame (the picture is complete in ``picture`` and the raw frame's second
-    line is at ``raw_address()``); it must be quick: the reader reads the
-    next transfer only when it returns."""
+    Callback mode: ``on_frame(session)`` runs on the reader thread after each
+    delivered frame (the picture is complete in ``picture`` and the raw
+    frame's second line is at ``raw_word``); it must be quick: the reader
+    reads the next transfer only when it returns. Event mode (``on_frame``
+    None): the reader sets an event after each frame and runs no Python at
+    all; ``wait`` sleeps on that event."""
 
     def __init__(self, camera, geometry, buffers, on_frame, colour_table=None):
         self.camera = camera
@@ -184,8 +186,14 @@ class Session:
         self.on_frame = on_frame
         self.wake = threading.Event()  # set by on_frame when a waiting thread is to look
         self.no_room = 0
-        self.callback = L.LiveVideoCallback(self._callback)
+        self.callback = L.LiveVideoCallback(self._callback) if on_frame else None
         self.reader_state = None
+        self.event = None
+        if on_frame is None:
+            self.event = L.CreateEventA(None, 0, 0, None)  # auto-reset, not set
+            if not self.event:
+                raise TavcamError("no event could be made for live video", "CreateEventA", 0)
+            self.request.hFrameEvent = self.event
         self.started = False
         self.stopped = False
         self.abandoned = False
@@ -225,9 +233,11 @@ class Session:
             raise
         except BaseException:
             self._release_claim()
+            self._forget_reader()
             raise
         if result != L.RESULT_OK:
             self._release_claim()
+            self._forget_reader()
             L.check("USBVideoOnCallbackStart", result, what=f"starting live video on "
                     f"{self.camera.name}")
         # 1 also means the camera was held already (by a capture or reader
@@ -239,7 +249,11 @@ class Session:
                               "once", "USBVideoOnCallbackStart", 1)
 
     def _start_call(self):
-        result = L.USBVideoOnCallbackStart(self.name, ctypes.byref(self.request), self.callback, 0)
+        if self.event:
+            result = L.USBLiveVideoStartEx(self.name, ctypes.byref(self.request))
+        else:
+            result = L.USBVideoOnCallbackStart(self.name, ctypes.byref(self.request),
+                                               self.callback, 0)
         with self._start_lock:
             self._start_result = result
             if result == L.RESULT_OK:
@@ -257,6 +271,7 @@ class Session:
             self.stop()  # which keeps the session alive if its reader outlives the stop
         else:
             self._release_claim()
+            self._forget_reader()
 
     def running(self):
         return read_statistics(self.name).running
@@ -287,9 +302,13 @@ class Session:
         self._release_claim()
 
     def _forget_reader(self):
+        """Once the reader has ended: what it used goes."""
         if self.reader_state is not None:
             self.reader_state.free()
             self.reader_state = None
+        if self.event:
+            L.CloseHandle(self.event)
+            self.event = None
         if self in _outliving:
             _outliving.remove(self)
 
@@ -310,6 +329,9 @@ class Session:
             left = WAIT_SLICE if deadline is None else min(WAIT_SLICE, deadline - time.monotonic())
             if left <= 0:
                 raise TavcamTimeout(f"{what}: nothing within {timeout} s")
+            if self.event:
+                L.WaitForSingleObject(self.event, int(left * 1000) + 1)  # the lock is let go
+                continue
             self.wake.clear()
             if until():
                 return

@@ -92,7 +92,7 @@ class Frame:
     def intact(self):
         """True while the library has not begun to read a new transfer into
         the buffer that holds this raw frame."""
-        return self.raw is not None and self._stream._delivered - self.number < self._stream._span
+        return self.raw is not None and self._stream._count() - self.number < self._stream._span
 
     def __repr__(self):
         return f"Frame(number={self.number}, timestamp={self.timestamp}, dropped={self.dropped})"
@@ -108,9 +108,10 @@ class Stream:
 
     def __init__(self, camera, mode="callback", buffers=8, timeout=DEFAULT_FRAME_TIMEOUT,
                  start_timeout=30.0, copy_raw=False, colour_table=None):
-        if mode != "callback":
-            raise ValueError("mode: 'callback' is the mode a Python program can follow "
-                             "(window and event modes are for C programs)")
+        if mode not in ("callback", "event"):
+            raise ValueError("mode is 'callback' or 'event' (window mode needs a message loop, "
+                             "which a Python program doesn't run)")
+        self.mode = mode
         if not 2 <= buffers <= 32:
             raise ValueError("buffers must be 2..32: the ring holds the frames the consumer "
                              "has not taken yet")
@@ -126,8 +127,14 @@ class Stream:
         self._skipped = 0
         self._waiting = False
         self._ended = False
-        self._session = Session(camera, g, buffers, self._on_frame, colour_table)
+        self._taken = 0  # event mode: the number of the last frame handed out
+        self._session = Session(camera, g, buffers,
+                                self._on_frame if mode == "callback" else None, colour_table)
         self._raw_frames = [np.frombuffer(b, dtype=g.raw_dtype) for b in self._session.ring]
+        # Event mode finds a frame's raw frame from its number: the ring moves
+        # on once per transfer, and every frame of a good transfer is
+        # delivered - except in sequential colour, which delivers the red part.
+        self._numbered_ring = g.code != 255
 
     # Runs on the library's reader thread for every delivered frame.
     def _on_frame(self, session, _now=time.monotonic_ns):
@@ -170,6 +177,8 @@ class Stream:
         stream's). StopIteration once the stream was stopped."""
         if self._ended:
             raise StopIteration
+        if self.mode == "event":
+            return self._next_by_event(self.timeout if timeout is None else timeout)
         if not self._queue:
             self._waiting = True
             try:
@@ -184,16 +193,47 @@ class Stream:
                         self._skipped)
         return Frame(self, number, stamp, dropped, address, self._raw_of(address))
 
+    def _count(self):
+        """Frames the library delivered so far."""
+        if self.mode == "event":
+            self._delivered = read_statistics(self._session.name).frames
+        return self._delivered
+
+    def _next_by_event(self, timeout):
+        """Event mode: the frame after the last one handed out, found in the
+        ring from its number; when the consumer is further behind than the
+        ring allows, the oldest frame still safe in it (the rest counted as
+        skipped). Its timestamp is the time this thread took it."""
+        if self._count() <= self._taken:
+            self._session.wait(lambda: self._count() > self._taken, timeout,
+                               f"waiting for a frame of {self.camera.name}")
+        latest, g = self._delivered, self.geometry
+        number = max(self._taken + 1, latest - self._span + 1)
+        self._skipped += number - self._taken - 1
+        self._taken = number
+        address = None
+        if self._numbered_ring:
+            transfer, within = divmod(number - 1, g.frames_per_transfer)
+            address = (self._session.ring_bases[transfer % self.buffers] +
+                       within * g.frame_bytes + g.line_bytes)
+        elif number == latest:
+            address = self._session.raw_word.value
+        statistics = read_statistics(self._session.name)
+        dropped = Drops(statistics.dropped_size, statistics.dropped_markers, statistics.no_room,
+                        self._skipped)
+        return Frame(self, number, time.monotonic_ns(), dropped, address,
+                     self._raw_of(address) if address else None)
+
     def _picture_of(self, number, address):
         """A copy of the library's picture when it still shows frame number:
         the reader names the next raw frame before it converts it, so the
         same name and count before and after the copy mean no later frame
         touched the picture meanwhile."""
         g, s = self.geometry, self._session
-        if not g.has_picture or self._delivered != number or s.raw_word.value != address:
+        if not g.has_picture or self._count() != number or s.raw_word.value != address:
             return None
         picture = s.picture.copy()
-        if self._delivered != number or s.raw_word.value != address:
+        if self._count() != number or s.raw_word.value != address:
             return None
         return picture[::-1]
 

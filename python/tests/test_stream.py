@@ -33,10 +33,14 @@ def first_line(number, width=320, name="FastCam", socket="cam0.sock"):
     return ref.image(ref.name_seed(name, socket), number, width, 1, 1)[0]
 
 
-def test_hundreds_of_frames_arrive_in_order_with_none_lost(cams):
+MODES = ["callback", "event"]
+
+
+@pytest.mark.parametrize("mode", MODES)
+def test_hundreds_of_frames_arrive_in_order_with_none_lost(cams, mode):
     numbers, checked = [], 0
     # A ring of 32 lets this thread fall 155 ms behind (a busy machine) and still see every frame.
-    with cams[FAST].stream(buffers=32, timeout=5) as s:
+    with cams[FAST].stream(mode=mode, buffers=32, timeout=5) as s:
         for frame in s:
             numbers.append(frame.number)
             line = frame.raw[2].copy()
@@ -54,9 +58,10 @@ def test_hundreds_of_frames_arrive_in_order_with_none_lost(cams):
     assert (statistics.dropped_size, statistics.dropped_markers, statistics.no_room) == (0, 0, 0)
 
 
-def test_a_slow_consumer_gets_later_frames_intact_and_the_skipped_counted(cams):
+@pytest.mark.parametrize("mode", MODES)
+def test_a_slow_consumer_gets_later_frames_intact_and_the_skipped_counted(cams, mode):
     checked = 0
-    with cams[FAST].stream(buffers=4, timeout=5) as s:
+    with cams[FAST].stream(mode=mode, buffers=4, timeout=5) as s:
         previous, skipped_seen = 0, 0
         for frame in s:
             # Frames are handed out while still intact, whatever the
@@ -80,8 +85,8 @@ def test_a_slow_consumer_gets_later_frames_intact_and_the_skipped_counted(cams):
 
 def test_break_stops_the_reader_and_the_camera_streams_again(cams):
     cam = cams[FAST]
-    for _ in range(2):
-        with cam.stream() as s:
+    for mode in MODES:
+        with cam.stream(mode=mode) as s:
             for frame in s:
                 break
         assert not s.statistics().running
@@ -89,9 +94,10 @@ def test_break_stops_the_reader_and_the_camera_streams_again(cams):
             next(s)
 
 
-def test_a_frame_that_does_not_come_ends_the_wait_at_its_timeout(cams):
+@pytest.mark.parametrize("mode", MODES)
+def test_a_frame_that_does_not_come_ends_the_wait_at_its_timeout(cams, mode):
     cam = cams[SLOW]  # one frame a second
-    with cam.stream(timeout=0.2) as s:
+    with cam.stream(mode=mode, timeout=0.2) as s:
         t0 = time.monotonic()
         with pytest.raises(tavcam.TavcamTimeout):
             next(s)
@@ -134,11 +140,12 @@ def test_ctrl_c_ends_the_stream_cleanly():
     assert out == "interrupted; running: False\n"
 
 
-def test_a_camera_unplugged_mid_stream_ends_the_iteration_saying_so(cams, simulator):
+@pytest.mark.parametrize("mode", MODES)
+def test_a_camera_unplugged_mid_stream_ends_the_iteration_saying_so(cams, simulator, mode):
     cam = cams[FAST]
     try:
         with pytest.raises(tavcam.CameraGone, match="went away"):
-            with cam.stream(timeout=10) as s:
+            with cam.stream(mode=mode, timeout=10) as s:
                 for frame in s:
                     if frame.number == 20:
                         simulator.unplug()
