@@ -2,8 +2,8 @@
 """What the Python package adds to each frame of live video.
 
 A tavcam-camsim process serves one camera of 640 x 480 Bayer frames (8-bit
-mosaic, 24-bit pictures) at 200 frames a second. Three kinds of run take
-turns (A, B, C, A, B, C, ...), each for --seconds:
+mosaic, 24-bit pictures) at 200 frames a second. Four kinds of run take
+turns (A, B, C, D, A, B, ...), each for --seconds:
 
   C callback          the library's reader calls a C function that returns
                       at once (the C library's labs): the reader's own cost
@@ -13,7 +13,10 @@ turns (A, B, C, A, B, C, ...), each for --seconds:
                       reader also runs the package's callback (into the
                       interpreter, which queues the frame);
   package + consumer  the same Stream, iterated by this thread, which takes
-                      every frame with its picture copied out.
+                      every frame with its picture copied out;
+  event mode + consumer  a Stream in event mode, iterated the same way: the
+                      reader sets an event after each frame and runs no
+                      Python at all.
 
 For each run: frames delivered, frames lost (with a consumer: breaks in the
 sequence of the camera's images that the raw frames show; without one: the
@@ -106,12 +109,12 @@ def result(frames, cpu, elapsed, skipped):
             "lost": max(0, int(elapsed * FPS) - frames), "skipped": skipped}
 
 
-def run_package(cam, seconds, consume=True):
+def run_package(cam, seconds, consume=True, mode="callback"):
     """A Stream of the package. consume: this thread iterates it, taking
     every frame with its picture copied out; otherwise it sleeps, and only
     the package's callback runs on each frame (the queue keeps the newest)."""
     before = tasks()
-    stream = cam.stream(buffers=8, timeout=5)
+    stream = cam.stream(mode=mode, buffers=8, timeout=5)
     stream.start()
     tid = reader_tid(before)
     try:
@@ -165,6 +168,10 @@ def run_callback_only(cam, seconds):
     return run_package(cam, seconds, consume=False)
 
 
+def run_event_mode(cam, seconds):
+    return run_package(cam, seconds, mode="event")
+
+
 def callback_body_us(cam, seconds):
     """The median wall time of the package's Python code in the callback (the
     Session's callback around the Stream's), per frame: what the reader
@@ -208,18 +215,18 @@ def main():
         print(f"camera: {cam.format.width} x {cam.format.height}, format {cam.format.code}, "
               f"{cam.format.out_bits}-bit pictures, {FPS} frames a second")
         kinds = (("C callback", run_c_callback), ("package callback", run_callback_only),
-                 ("package + consumer", run_package))
+                 ("package + consumer", run_package), ("event mode + consumer", run_event_mode))
         runs = {kind: [] for kind, _ in kinds}
         for round_ in range(args.rounds):
             for kind, run in kinds:
                 r = run(cam, args.seconds)
                 runs[kind].append(r)
                 extra = f", no picture {r['no_picture']}" if "no_picture" in r else ""
-                print(f"round {round_ + 1} {kind:18}: {r['frames']} frames, {r['fps']:.1f} fps, "
+                print(f"round {round_ + 1} {kind:21}: {r['frames']} frames, {r['fps']:.1f} fps, "
                       f"lost {r['lost']}, skipped {r['skipped']}{extra}, "
                       f"reader CPU {r['cpu_us']:.1f} us/frame", flush=True)
         base = runs["C callback"]
-        for kind in ("package callback", "package + consumer"):
+        for kind in ("package callback", "package + consumer", "event mode + consumer"):
             added = [p["cpu_us"] - c["cpu_us"] for c, p in zip(base, runs[kind])]
             print(f"{kind} over the C callback, reader CPU: median {statistics.median(added):.1f} "
                   f"us/frame (rounds: {', '.join(f'{a:.1f}' for a in added)})")
@@ -227,7 +234,8 @@ def main():
         print(f"the package's Python code in the callback: median {body:.1f} us/frame (wall "
               "time; the rest of its cost is ctypes' entry and the interpreter's lock)")
         lost = sum(r["lost"] for kind in runs for r in runs[kind])
-        skipped = sum(r["skipped"] for r in runs["package + consumer"])
+        skipped = sum(r["skipped"] for k in ("package + consumer", "event mode + consumer")
+                      for r in runs[k])
         print(f"frames lost in all runs: {lost}; frames the consumer never saw: {skipped}")
     finally:
         simulator.send_signal(signal.SIGTERM)

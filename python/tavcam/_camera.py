@@ -318,10 +318,15 @@ class Camera:
                 for frame in s:
                     ...
 
-        ``buffers``: the ring of direct buffers (2..32) that the raw frames
-        are read into; the consumer may fall up to ``buffers - 1`` frames
-        behind before frames are dropped. ``timeout``: the longest wait for
-        one frame; ``start_timeout`` for the start."""
+        ``mode``: "callback" (the library calls the package on its reader
+        thread, which notes each frame and the time it came) or "event" (the
+        reader sets an event and runs no Python at all; the iterator finds
+        each frame in the ring from its number, and a frame's timestamp is
+        the time the iterator took it). ``buffers``: the ring of direct
+        buffers (2..32) that the raw frames are read into; the consumer may
+        fall up to ``buffers - 1`` frames behind before frames are dropped.
+        ``timeout``: the longest wait for one frame; ``start_timeout`` for
+        the start."""
         self._require_init()
         return Stream(self, mode, buffers, timeout, start_timeout, copy_raw, colour_table)
 

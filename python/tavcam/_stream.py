@@ -3,9 +3,12 @@
 A stream hands the library a ring of direct buffers (NumPy arrays): each
 transfer from the camera is read straight into the next buffer, so every raw
 frame can be seen without a copy. The library converts each frame into one
-picture and then calls the package's callback on its reader thread; that
-callback only records the frame (its number, the time, where its raw frame
-lies) in a bounded queue, and the iterating thread does everything else.
+picture and then announces it on its reader thread. In callback mode the
+package's callback only records the frame (its number, the time, where its
+raw frame lies) in a bounded queue, and the iterating thread does everything
+else; in event mode the library sets an event and the reader runs no Python
+at all: the iterating thread counts the frames delivered and finds each one
+in the ring from its number.
 
 What a slow consumer sees: frames in the order they came, each with its raw
 frame, as long as it keeps within the ring. The queue holds at most
@@ -54,7 +57,8 @@ class Frame:
     """One frame of a stream.
 
     ``number``: frames the stream delivered up to this one (1 for the first);
-    ``timestamp``: ``time.monotonic_ns()`` when the library announced it;
+    ``timestamp``: ``time.monotonic_ns()`` when the library announced it
+    (event mode: when the iterator took it);
     ``dropped``: the stream's ``Drops`` so far; ``picture``: the converted
     picture as a top-down NumPy view (H x W x 3 blue-green-red, or H x W) of
     a copy taken when first asked for, None when a later frame had already
