@@ -47,8 +47,12 @@ WIDTH, HEIGHT, FPS = 640, 480, 200
 
 def start_camera(bin_dir, directory):
     camera = f"long:Bench:format=1,size={WIDTH}x{HEIGHT},fps={FPS},repeat=8"
+    def die_with_parent():  # the camera ends with this process, however that ends (Linux)
+        ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
     process = subprocess.Popen([os.path.join(bin_dir, "tavcam-camsim"), "--dir", directory,
-                                "--camera", camera], stdout=subprocess.PIPE, text=True)
+                                "--camera", camera], stdout=subprocess.PIPE, text=True,
+                               preexec_fn=die_with_parent)
     if not process.stdout.readline().startswith("camera 0"):
         sys.exit("tavcam-camsim did not start")
     return process
