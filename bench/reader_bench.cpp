@@ -41,7 +41,6 @@
 #include "acquisition/convert/convert.h"
 #include "core/trace.h"
 #include "config/device_table.h"
-#include "config/records.h"
 #include "support/sim_camera.h"
 #include "tavcam.h"
 
@@ -72,26 +71,13 @@ struct BayerCamera {
         : sim(sim::Model::LongLayout, "Spare", IgnorePause) {
         sim::Profile p =
             sim::MakeFormatProfile(sim::Model::LongLayout, "Reader", "cam1.sock", 1, 8, 24, false);
-        CameraRecord record;
-        memcpy(&record, p.page0.data(), sizeof record);
-        FormatEntry& f = record.Formats[0];
-        f.Width = width;
-        f.Height = height;
-        f.MaxSize = f.UnitSize = width << 16 | height;
-        memcpy(p.page0.data(), &record, sizeof record);
-        for (int preset = 0; preset < 4; ++preset) {
-            uint8_t* q = p.page1.data() + 2 + 50 * preset;
-            q[4] = (uint8_t)width;
-            q[5] = (uint8_t)(width >> 8);
-            q[6] = (uint8_t)height;
-            q[7] = (uint8_t)(height >> 8);
-        }
+        const bool sized = sim::SetImageSize(&p, width, height);
         p.framesPerSecond = fps;
         p.repeatImages = 8;  // rendered once, so the camera isn't what limits the rate
         // A fresh camera in a fresh table: nothing of an earlier run's camera stays.
         memset(tav::g_DeviceTable, 0, sizeof tav::g_DeviceTable);
-        ok = sim.ready && sim::Plug(sim.server, p) == 1 && bench_support::QuietEnumerate() == 2 &&
-             USBInitDevice("Reader-1") == TAVCAM_INIT_OK;
+        ok = sized && sim.ready && sim::Plug(sim.server, p) == 1 &&
+             bench_support::QuietEnumerate() == 2 && USBInitDevice("Reader-1") == TAVCAM_INIT_OK;
     }
     bench_support::SimCamera sim;
     bool ok = false;

@@ -10,7 +10,9 @@
 // format code, with the sample sizes its conversion needs), mono (format 1
 // delivered as 8-bit monochrome instead of colour), fixed (a fixed format
 // instead of a partial one), fps=N, frameinfo, busy=N (the busy status),
-// socket=FILE (default camK.sock for the K-th camera, from 0).
+// socket=FILE (default camK.sock for the K-th camera, from 0), size=WxH
+// (every format W x H instead of 320 x 240), repeat=N (frame n shows the image
+// of frame n % N, rendered once: a camera that keeps up with any reader).
 //
 // SIGUSR1 unplugs every camera (their sockets go away and their connections
 // break), SIGUSR2 plugs them back with their flash as it was: hot-plug for
@@ -32,7 +34,8 @@ void Usage() {
     fprintf(stderr,
             "usage: tavcam-camsim [--dir DIR] [--state FILE] --camera KIND:NAME[:OPTION,...]...\n"
             "  KIND    short | long | busy | twobyte\n"
-            "  OPTION  format=CODE | mono | fixed | fps=N | frameinfo | busy=N | socket=FILE\n"
+            "  OPTION  format=CODE | mono | fixed | fps=N | frameinfo | busy=N | socket=FILE |\n"
+            "          size=WxH | repeat=N\n"
             "  DIR defaults to $TAVCAM_DEVICE_DIR, else /tmp/tavcam-UID/devices\n");
 }
 
@@ -94,7 +97,8 @@ bool ParseCamera(const std::string& spec, int index, sim::Profile* out) {
     std::string options = colon2 == std::string::npos ? "" : rest.substr(colon2 + 1);
     if (name.empty() || name.size() > 252) return false;
     std::string socket = "cam" + std::to_string(index) + ".sock";
-    long format = -1, fps = -1, busy = -1;
+    long format = -1, fps = -1, busy = -1, repeat = -1;
+    unsigned long width = 0, height = 0;
     bool mono = false, fixed = false, frameInfo = false;
     size_t pos = 0;
     while (pos < options.size()) {
@@ -108,7 +112,15 @@ bool ParseCamera(const std::string& spec, int index, sim::Profile* out) {
             fps = strtol(opt.c_str() + 4, nullptr, 10);
         else if (opt.rfind("busy=", 0) == 0)
             busy = strtol(opt.c_str() + 5, nullptr, 10);
-        else if (opt.rfind("socket=", 0) == 0)
+        else if (opt.rfind("repeat=", 0) == 0)
+            repeat = strtol(opt.c_str() + 7, nullptr, 10);
+        else if (opt.rfind("size=", 0) == 0) {
+            char* end = nullptr;
+            width = strtoul(opt.c_str() + 5, &end, 10);
+            if (*end != 'x') return false;
+            height = strtoul(end + 1, &end, 10);
+            if (*end) return false;
+        } else if (opt.rfind("socket=", 0) == 0)
             socket = opt.substr(7);
         else if (opt == "mono")
             mono = true;
@@ -126,7 +138,10 @@ bool ParseCamera(const std::string& spec, int index, sim::Profile* out) {
     } else {
         *out = sim::MakeProfile(model, name, socket);
     }
+    if ((width || height) && !sim::SetImageSize(out, (uint32_t)width, (uint32_t)height))
+        return false;
     if (fps >= 0) out->framesPerSecond = (uint32_t)fps;
+    if (repeat >= 0) out->repeatImages = (uint32_t)repeat;
     if (busy >= 0) out->busyStatus = (uint32_t)busy;
     out->frameInfo = frameInfo;
     return true;

@@ -181,4 +181,31 @@ Profile MakeFormatProfile(Model model, const std::string& name, const std::strin
     return p;
 }
 
+bool SetImageSize(Profile* profile, uint32_t width, uint32_t height) {
+    if (width < 32 || width > 32768 || height < 16 || height > 4095) return false;
+    if (profile->page0.size() < sizeof(CameraRecord)) return false;
+    CameraRecord rec;
+    memcpy(&rec, profile->page0.data(), sizeof(rec));
+    for (uint32_t k = 0; k < rec.FormatCount && k < 16; ++k) {
+        FormatEntry& f = rec.Formats[k];
+        f.Width = width;
+        f.Height = height;
+        f.MaxSize = width << 16 | height;
+        if (!f.PartialScan) f.UnitSize = width << 16 | height;
+    }
+    rec.FeatureInq[7] = Inq(1, height);
+    memcpy(profile->page0.data(), &rec, sizeof(rec));
+    // Presets of either layout: Width and Height follow Left and Top, then
+    // the shutter, kept within the new height.
+    const size_t presetBytes = profile->page1.size() == 138 ? 34 : 50;
+    for (size_t p = 0; p < 4 && 2 + (p + 1) * presetBytes <= profile->page1.size(); ++p) {
+        uint8_t* q = profile->page1.data() + 2 + p * presetBytes;
+        Put16(q + 4, (uint16_t)width);
+        Put16(q + 6, (uint16_t)height);
+        const uint32_t shutter = q[8] | q[9] << 8;
+        if (shutter > height) Put16(q + 8, (uint16_t)height);
+    }
+    return true;
+}
+
 }  // namespace sim

@@ -57,6 +57,12 @@ Profile MakeProfile(Model model, const std::string& name, const std::string& soc
 Profile MakeFormatProfile(Model model, const std::string& name, const std::string& socketName,
                           uint32_t formatCode, uint32_t rawBits, uint32_t outBits, bool partial);
 
+// Makes every format of a profile width x height (a fixed format's unit and a
+// partial format's maximum extent follow), every preset's scan area the whole
+// image and the shutter's maximum the height: a camera of another sensor size.
+// False, with the profile unchanged, for a size outside 32..32768 x 16..4095.
+bool SetImageSize(Profile* profile, uint32_t width, uint32_t height);
+
 // ---- Stream content ---------------------------------------------------------------------
 //
 // A transfer is framesPerTransfer raw frames back to back. Each raw frame is
