@@ -2,7 +2,6 @@
 cameras go away and when they come back."""
 
 import threading
-import time
 
 import pytest
 
@@ -25,10 +24,8 @@ def test_a_function_is_called_on_departure_and_arrival(simulator):
     except tavcam.TavcamError as error:
         pytest.skip(f"the library's plug-and-play registration failed ({error}): "
                     "USBRegisterPNPFunction is not available in this build")
-    # USBRegisterPNPFunction returns once the notification thread is started;
-    # the thread then registers with the device monitor. A change before that
-    # reaches nobody, so give it a moment.
-    time.sleep(1)
+    # The registration returns once the monitor knows the notification
+    # thread, so a change at once is reported.
     with subscription:
         simulator.unplug()
         assert called.acquire(timeout=15), "no call when the camera went away"
