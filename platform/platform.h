@@ -35,9 +35,48 @@
 
 namespace plat {
 
+// ---- Camera devices ------------------------------------------------------------
+//
+// Device files, driver requests and the enumeration of the driver's device
+// interfaces. On POSIX: our stand-in over the camera socket protocol. On
+// Windows: the system's calls, except that the build under test reaches
+// loopback-TCP cameras when TAVCAM_DEVICE_DIR is set (platform/win32/tcp_cameras.h);
+// without that variable every call goes straight to the system.
+#if defined(_WIN32)
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                     LPDWORD bytesReturned, LPOVERLAPPED overlapped);
+BOOL CloseHandle(HANDLE h);
+HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags);
+BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA info, const GUID* classGuid,
+                                 DWORD member, PSP_DEVICE_INTERFACE_DATA data);
+BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
+                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
+                                      PDWORD requiredSize, PSP_DEVINFO_DATA info);
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
+
+// The device-change broadcasts of those cameras: while the monitor's loop
+// runs, its window gets WM_DEVICECHANGE when their files come and go. Nothing
+// happens without TAVCAM_DEVICE_DIR.
+void StartDeviceWatch();
+void StopDeviceWatch();
+#else
 using ::CloseHandle;
-using ::CreateEventA;
 using ::CreateFileA;
+using ::DeviceIoControl;
+using ::SetupDiDestroyDeviceInfoList;
+using ::SetupDiEnumDeviceInterfaces;
+using ::SetupDiGetClassDevsA;
+using ::SetupDiGetDeviceInterfaceDetailA;
+
+// The stand-in's message system delivers the device directory's changes to
+// every top-level window by itself (platform/posix/windows/device_broadcast.cpp).
+inline void StartDeviceWatch() {}
+inline void StopDeviceWatch() {}
+#endif
+
+using ::CreateEventA;
 using ::CreateFileMappingA;
 using ::CreateMutexA;
 using ::CreateProcessA;
@@ -45,7 +84,6 @@ using ::CreateThread;
 using ::CreateWindowExA;
 using ::DefWindowProcA;
 using ::DestroyWindow;
-using ::DeviceIoControl;
 using ::DispatchMessageA;
 using ::GetCurrentProcessId;
 using ::GetCurrentThreadId;
@@ -76,10 +114,6 @@ using ::SendMessageTimeoutA;
 using ::SetEvent;
 using ::SetLastError;
 using ::SetTimer;
-using ::SetupDiDestroyDeviceInfoList;
-using ::SetupDiEnumDeviceInterfaces;
-using ::SetupDiGetClassDevsA;
-using ::SetupDiGetDeviceInterfaceDetailA;
 using ::TerminateProcess;
 using ::TranslateMessage;
 using ::UnmapViewOfFile;

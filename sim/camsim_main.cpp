@@ -2,7 +2,7 @@
 // cameras in a device directory until SIGTERM or SIGINT, then removes their
 // sockets.
 //
-//   tavcam-camsim [--dir DIR] [--state FILE] --camera KIND:NAME[:OPTION,...] ...
+//   tavcam-camsim [--dir DIR] [--state FILE] [--tcp] --camera KIND:NAME[:OPTION,...] ...
 //
 // KIND: short (model 1, short SaveData), long (model 2), busy (model 3,
 // answers the busy-status query), twobyte (model 5, 16-bit frames with
@@ -11,6 +11,9 @@
 // delivered as 8-bit monochrome instead of colour), fixed (a fixed format
 // instead of a partial one), fps=N, frameinfo, busy=N (the busy status),
 // socket=FILE (default camK.sock for the K-th camera, from 0).
+//
+// --tcp serves the cameras over loopback TCP instead, for the Windows build
+// under test: camK.tcp files holding "127.0.0.1:PORT" (see sim.h).
 //
 // SIGUSR1 unplugs every camera (their sockets go away and their connections
 // break), SIGUSR2 plugs them back with their flash as it was: hot-plug for
@@ -30,10 +33,12 @@ namespace {
 
 void Usage() {
     fprintf(stderr,
-            "usage: tavcam-camsim [--dir DIR] [--state FILE] --camera KIND:NAME[:OPTION,...]...\n"
+            "usage: tavcam-camsim [--dir DIR] [--state FILE] [--tcp] --camera "
+            "KIND:NAME[:OPTION,...]...\n"
             "  KIND    short | long | busy | twobyte\n"
             "  OPTION  format=CODE | mono | fixed | fps=N | frameinfo | busy=N | socket=FILE\n"
-            "  DIR defaults to $TAVCAM_DEVICE_DIR, else /tmp/tavcam-UID/devices\n");
+            "  DIR defaults to $TAVCAM_DEVICE_DIR, else /tmp/tavcam-UID/devices\n"
+            "  --tcp   serve over loopback TCP: camK.tcp files holding 127.0.0.1:PORT\n");
 }
 
 bool ParseModel(const std::string& kind, sim::Model* model) {
@@ -138,8 +143,13 @@ int main(int argc, char** argv) {
     std::string dir;
     std::string state;
     std::vector<sim::Profile> cameras;
+    bool tcp = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (arg == "--tcp") {
+            tcp = true;
+            continue;
+        }
         if ((arg == "--dir" || arg == "--state" || arg == "--camera") && i + 1 < argc) {
             std::string value = argv[++i];
             if (arg == "--dir") {
@@ -191,6 +201,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "tavcam-camsim: can't serve in %s\n", dir.c_str());
         return 1;
     }
+    if (tcp) sim::UseLoopbackTcp(server);
     for (const sim::Profile& p : cameras) {
         int n = sim::Plug(server, p);
         if (n < 0) {
