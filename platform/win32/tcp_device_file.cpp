@@ -9,6 +9,7 @@
 
 #include <string.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -21,11 +22,16 @@ namespace {
 // Camera handles open at once in a process: a reader per camera, a capture,
 // the commands of several threads.
 constexpr int kMaxOpenCameras = 64;
+// A wait without bound is cut into slices, between which it looks whether
+// the handle was closed (a shutdown alone does not wake a waiting select
+// everywhere).
+constexpr DWORD kWaitSliceMs = 100;
 
 struct Connection {
     SOCKET socket = INVALID_SOCKET;
     std::mutex lock;  // one request (message out, answer in) at a time
     bool broken = false;
+    std::atomic<bool> closed{false};  // its handle was closed
     ~Connection() {
         if (socket != INVALID_SOCKET) ::closesocket(socket);
     }
@@ -106,12 +112,21 @@ bool SendAll(SOCKET s, const uint8_t* p, size_t size) {
     return true;
 }
 
-// Receives exactly size bytes, waiting at most waitMs for each piece.
-bool RecvAll(SOCKET s, uint8_t* p, size_t size, DWORD waitMs) {
+// Waits until the connection has bytes to read: at most waitMs, or without
+// bound (INFINITE) until they come or the handle is closed.
+bool WaitReadable(Connection* c, DWORD waitMs) {
+    if (waitMs != INFINITE) return WaitReady(c->socket, false, waitMs);
+    while (!c->closed.load())
+        if (WaitReady(c->socket, false, kWaitSliceMs)) return true;
+    return false;
+}
+
+// Receives exactly size bytes, waiting as WaitReadable for each piece.
+bool RecvAll(Connection* c, uint8_t* p, size_t size, DWORD waitMs) {
     while (size > 0) {
-        if (!WaitReady(s, false, waitMs)) return false;
+        if (!WaitReadable(c, waitMs)) return false;
         int chunk = size > 1 << 20 ? 1 << 20 : (int)size;
-        int n = ::recv(s, (char*)p, chunk, 0);
+        int n = ::recv(c->socket, (char*)p, chunk, 0);
         if (n <= 0) return false;
         p += n;
         size -= (size_t)n;
@@ -147,10 +162,10 @@ BOOL Exchange(Connection* c, DWORD code, const void* in, DWORD inSize, void* out
     uint8_t answer[protocol::kHeaderBytes];
     const DWORD wait = code == protocol::kReadStreamCode ? INFINITE : kTcpReplyWaitMs;
     protocol::Answer parsed;
-    if (!RecvAll(c->socket, answer, sizeof answer, wait) ||
+    if (!RecvAll(c, answer, sizeof answer, wait) ||
         !protocol::ParseAnswer(answer, outSize, &parsed))
         return Broken(c);
-    if (parsed.returned && !RecvAll(c->socket, (uint8_t*)out, parsed.returned, kTcpReplyWaitMs))
+    if (parsed.returned && !RecvAll(c, (uint8_t*)out, parsed.returned, kTcpReplyWaitMs))
         return Broken(c);
     if (bytesReturned) *bytesReturned = parsed.returned;
     if (parsed.result == 0) {
@@ -203,6 +218,7 @@ bool Forget(HANDLE h) {
     if (!c) return false;
     // Ends a stream read waiting on it in another thread; the socket itself
     // is closed by whoever lets go of the connection last.
+    c->closed.store(true);
     ::shutdown(c->socket, SD_BOTH);
     return true;
 }

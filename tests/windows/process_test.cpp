@@ -1,0 +1,169 @@
+// The library's life across real processes on Windows (under Wine): the
+// system's loader running DllMain, RUNDLL32 hosting the monitor, named
+// mappings and events, cross-process sends and timers. A fake camera file
+// appearing in the device directory stands for a camera plugged in.
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "fake_camera.h"
+#include "win_clients.h"
+
+namespace windows_tests {
+namespace {
+
+class LibraryProcesses : public ::testing::Test {
+  protected:
+    testing_support::TempDir devices;
+    std::deque<Client> clients;
+
+    void SetUp() override {
+        ASSERT_FALSE(devices.path.empty());
+        // The clients inherit it, and the monitor from the first of them.
+        SetEnvironmentVariableA("TAVCAM_DEVICE_DIR", devices.path.c_str());
+        ASSERT_TRUE(BlockGone()) << "a block of an earlier test is still there";
+    }
+
+    void TearDown() override {
+        for (Client& c : clients) Kill(c);
+        // Every test leaves no block behind: the next one starts afresh.
+        EXPECT_TRUE(BlockGone());
+        SetEnvironmentVariableA("TAVCAM_DEVICE_DIR", nullptr);
+    }
+
+    static bool BlockGone() {
+        tav::SharedData d;
+        return WaitFor([&] { return !ReadBlock(&d); }, 10000);
+    }
+
+    Client& Start() {
+        clients.emplace_back();
+        EXPECT_TRUE(StartClient(&clients.back()));
+        return clients.back();
+    }
+
+    std::map<std::string, std::string> State(Client& c) { return Fields(Ask(c, "state")); }
+
+    // Waits until the block counts n processes with the monitor's window
+    // and timer up.
+    bool WaitForCount(Client& c, const std::string& n) {
+        return WaitFor(
+            [&] {
+                auto s = State(c);
+                return s["count"] == n && s["hwnd"] != "0" && s["timer"] != "0";
+            },
+            15000);
+    }
+
+    DWORD MonitorOf(Client& c) { return (DWORD)std::stoul(State(c)["monitor"]); }
+
+    static bool Ends(DWORD pid, DWORD ms) {
+        return WaitFor([&] { return !ProcessRuns(pid); }, ms);
+    }
+};
+
+std::string ImageName(DWORD pid) {
+    HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!p) return "";
+    char name[MAX_PATH];
+    DWORD n = sizeof name;
+    std::string image = QueryFullProcessImageNameA(p, 0, name, &n) ? std::string(name, n) : "";
+    CloseHandle(p);
+    for (char& ch : image) ch = (char)tolower((unsigned char)ch);
+    return image;
+}
+
+TEST_F(LibraryProcesses, FourAttachAFifthLoadFailsAndTheLastDetachEndsTheMonitor) {
+    Client& first = Start();
+    ASSERT_TRUE(WaitForCount(first, "2")) << Ask(first, "state");
+    const DWORD monitor = MonitorOf(first);
+    EXPECT_TRUE(ProcessRuns(monitor));
+    const std::string image = ImageName(monitor);
+    EXPECT_EQ(image.substr(image.size() >= 12 ? image.size() - 12 : 0), "rundll32.exe") << image;
+    Client& second = Start();
+    Client& third = Start();
+    ASSERT_TRUE(WaitForCount(third, "4")) << Ask(third, "state");
+    // This test process is the fifth: the loader refuses the DLL.
+    std::string dll = testing_support::BinDir() + "\\tavcam.dll";
+    HMODULE fifth = LoadLibraryA(dll.c_str());
+    DWORD error = GetLastError();
+    EXPECT_EQ(fifth, nullptr);
+    EXPECT_EQ(error, (DWORD)ERROR_DLL_INIT_FAILED);
+    if (fifth) FreeLibrary(fifth);
+    EXPECT_EQ(State(first)["count"], "4");
+    EXPECT_TRUE(Exit(third));
+    EXPECT_TRUE(Exit(second));
+    EXPECT_TRUE(WaitForCount(first, "2"));
+    EXPECT_TRUE(ProcessRuns(monitor));  // a client is left
+    EXPECT_TRUE(Exit(first));
+    EXPECT_TRUE(Ends(monitor, 5000)) << "the last client's detach ends the monitor";
+}
+
+TEST_F(LibraryProcesses, ClientWindowsAreRegisteredThroughTheMonitor) {
+    Client& c = Start();
+    ASSERT_TRUE(WaitForCount(c, "2"));
+    const std::string window = Ask(c, "window");
+    ASSERT_NE(window, "0");
+    EXPECT_EQ(Ask(c, "register-window"), "1");
+    EXPECT_EQ(Ask(c, "register-window"), "1");
+    EXPECT_EQ(State(c)["clients"], window);  // once
+    EXPECT_EQ(Ask(c, "register-null-window"), "1");
+    EXPECT_EQ(Ask(c, "deregister-window"), "1");
+    EXPECT_EQ(State(c)["clients"], "");
+    EXPECT_TRUE(Exit(c));
+}
+
+TEST_F(LibraryProcesses, AKilledClientIsNoticedByTheMonitorsTimer) {
+    Client& c = Start();
+    ASSERT_TRUE(WaitForCount(c, "2"));
+    const DWORD monitor = MonitorOf(c);
+    Kill(c);  // no detach runs
+    EXPECT_TRUE(Ends(monitor, 5000));
+}
+
+TEST_F(LibraryProcesses, ACameraArrivingAndLeavingReachesWindowsAndFunctions) {
+    FakeCamera camera;
+    ASSERT_NE(camera.Port(), 0);
+    Client& c = Start();
+    ASSERT_TRUE(WaitForCount(c, "2"));
+    ASSERT_EQ(Ask(c, "register-window"), "1");
+    ASSERT_EQ(Ask(c, "register-fn A 77"), "1");
+    // The monitor made this process's named event, and the notification
+    // thread opened it.
+    const std::string name = "PNPFunctionUSBEvent_Process-" + std::to_string(c.pid) + "_";
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            HANDLE e = OpenEventA(SYNCHRONIZE, FALSE, name.c_str());
+            if (e) CloseHandle(e);
+            return e != nullptr && State(c)["events"] != "0,0,0,0";
+        },
+        5000))
+        << name;
+    ASSERT_TRUE(WriteCameraFile(devices.path, "cam0.tcp",
+                                "127.0.0.1:" + std::to_string(camera.Port()) + "\n"));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            auto n = Fields(Ask(c, "notices"));
+            return n["window"] == "1" && n["a"] == "1";
+        },
+        5000))
+        << Ask(c, "notices");
+    auto n = Fields(Ask(c, "notices"));
+    EXPECT_EQ(n["value"], "77");
+    EXPECT_EQ(n["code"], "3");
+    EXPECT_EQ(n["bad"], "0");
+    EXPECT_EQ(State(c)["presence"], "1,0,0,0,0,0,0,0");
+    ASSERT_TRUE(DeleteFileA((devices.path + "\\cam0.tcp").c_str()));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            auto m = Fields(Ask(c, "notices"));
+            return m["window"] == "2" && m["a"] == "2";
+        },
+        5000))
+        << Ask(c, "notices");
+    EXPECT_EQ(State(c)["presence"], "0,0,0,0,0,0,0,0");
+    EXPECT_TRUE(Exit(c));
+}
+
+}  // namespace
+}  // namespace windows_tests
