@@ -118,14 +118,21 @@ using ::TerminateProcess;
 using ::TranslateMessage;
 using ::UnmapViewOfFile;
 using ::WaitForSingleObject;
-#if defined(_WIN32)
-// A thread of the library holds a reference to the library's module while it
-// runs and lets go of it as its last act, so an unload can't pull the code
-// from under it.
-using ::FreeLibrary;
-using ::FreeLibraryAndExitThread;
-using ::GetModuleHandleExA;
-#endif
+
+// ---- Threads of the library ------------------------------------------------------
+
+// Starts a thread of the library (the live-video reader, the plug-and-play
+// notification thread, the device watch): CreateThread's start and parameter,
+// default stack, running at once; the thread handle, or null with the last
+// error set. On Windows the thread holds a reference to the library's module
+// from before it starts and lets go of it as its very last act
+// (FreeLibraryAndExitThread). So FreeLibrary can't unmap the code under a
+// running thread of the library: the unload, and with it the process detach
+// that runs under the loader lock, comes only once every such thread is gone
+// (or, at the process's exit, after the system ended them), and the detach
+// never has to wait for one. On POSIX the library stays loaded once loaded,
+// and this is CreateThread.
+HANDLE CreateLibraryThread(LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD* threadId);
 
 // ---- The clock of the protocol pauses ------------------------------------------
 

@@ -55,8 +55,10 @@ void StartDeviceWatch() {
     if (dir.empty() || g_thread) return;
     g_stop = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!g_stop) return;
-    g_thread = ::CreateThread(nullptr, 0, Watch, new std::string(dir), 0, nullptr);
+    auto* watched = new std::string(dir);  // the thread's from its start
+    g_thread = CreateLibraryThread(Watch, watched, nullptr);
     if (!g_thread) {
+        delete watched;
         ::CloseHandle(g_stop);
         g_stop = nullptr;
     }

@@ -7,6 +7,7 @@
 #include <deque>
 
 #include "fake_camera.h"
+#include "tavcam.h"
 #include "win_clients.h"
 
 namespace windows_tests {
@@ -119,6 +120,32 @@ TEST_F(LibraryProcesses, AKilledClientIsNoticedByTheMonitorsTimer) {
     const DWORD monitor = MonitorOf(c);
     Kill(c);  // no detach runs
     EXPECT_TRUE(Ends(monitor, 5000));
+}
+
+void WINAPI IgnoreChange(uint32_t*, uint32_t, uint32_t, uintptr_t) {}
+
+// The notification thread holds a reference to the DLL until its last act:
+// FreeLibrary leaves the DLL loaded under it, and once the thread is stopped
+// the last FreeLibrary unloads it (its detach, under the loader lock, then
+// waits for no thread).
+TEST_F(LibraryProcesses, ALibraryThreadKeepsTheDllLoadedUntilItEnds) {
+    const std::string dll = testing_support::BinDir() + "\\tavcam.dll";
+    HMODULE m = LoadLibraryA(dll.c_str());
+    ASSERT_NE(m, nullptr) << GetLastError();
+    auto reg =
+        (decltype(&USBRegisterPNPFunction))(void*)GetProcAddress(m, "USBRegisterPNPFunction");
+    ASSERT_NE(reg, nullptr);
+    ASSERT_EQ(reg(IgnoreChange, 5), 1);
+    FreeLibrary(m);
+    EXPECT_EQ(GetModuleHandleA("tavcam.dll"), m) << "the notification thread holds it";
+    HMODULE again = LoadLibraryA(dll.c_str());  // the same module, no second attach
+    ASSERT_EQ(again, m);
+    auto stop =
+        (decltype(&PNPFunctionThreadStop))(void*)GetProcAddress(again, "PNPFunctionThreadStop");
+    ASSERT_NE(stop, nullptr);
+    EXPECT_EQ(stop(), 1);
+    FreeLibrary(again);
+    EXPECT_EQ(GetModuleHandleA("tavcam.dll"), nullptr) << "unloaded once the thread let go";
 }
 
 TEST_F(LibraryProcesses, ACameraArrivingAndLeavingReachesWindowsAndFunctions) {
