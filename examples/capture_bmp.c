@@ -4,7 +4,7 @@
  *   capture_bmp [NAME [FILE]]     default: the first camera, picture.bmp
  *
  * Build it against the DLL's import library, e.g. with mingw-w64:
- *   x86_64-w64-mingw32-gcc capture_bmp.c -I include -L build-win/bin -ltavcam -o capture_bmp.exe
+ *   x86_64-w64-mingw32-gcc capture_bmp.c -I include -L build-win/lib -ltavcam -o capture_bmp.exe
  */
 #include <windows.h>
 
