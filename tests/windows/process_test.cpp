@@ -10,6 +10,9 @@
 #include "tavcam.h"
 #include "win_clients.h"
 
+// After <windows.h>, which it needs.
+#include <psapi.h>
+
 namespace windows_tests {
 namespace {
 
@@ -63,6 +66,11 @@ class LibraryProcesses : public ::testing::Test {
     }
 };
 
+std::string Lower(std::string s) {
+    for (char& ch : s) ch = (char)tolower((unsigned char)ch);
+    return s;
+}
+
 std::string ImageName(DWORD pid) {
     HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (!p) return "";
@@ -70,8 +78,27 @@ std::string ImageName(DWORD pid) {
     DWORD n = sizeof name;
     std::string image = QueryFullProcessImageNameA(p, 0, name, &n) ? std::string(name, n) : "";
     CloseHandle(p);
-    for (char& ch : image) ch = (char)tolower((unsigned char)ch);
-    return image;
+    return Lower(image);
+}
+
+// The path of the tavcam.dll that process pid has loaded; "" if none.
+std::string LoadedDll(DWORD pid) {
+    HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (!p) return "";
+    HMODULE modules[256];
+    DWORD bytes = 0;
+    std::string found;
+    if (K32EnumProcessModules(p, modules, sizeof modules, &bytes)) {
+        for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 256; ++i) {
+            char name[MAX_PATH];
+            DWORD n = K32GetModuleFileNameExA(p, modules[i], name, sizeof name);
+            std::string path = Lower(std::string(name, n));
+            if (path.size() >= 10 && path.compare(path.size() - 10, 10, "tavcam.dll") == 0)
+                found = path;
+        }
+    }
+    CloseHandle(p);
+    return found;
 }
 
 TEST_F(LibraryProcesses, FourAttachAFifthLoadFailsAndTheLastDetachEndsTheMonitor) {
@@ -81,6 +108,9 @@ TEST_F(LibraryProcesses, FourAttachAFifthLoadFailsAndTheLastDetachEndsTheMonitor
     EXPECT_TRUE(ProcessRuns(monitor));
     const std::string image = ImageName(monitor);
     EXPECT_EQ(image.substr(image.size() >= 12 ? image.size() - 12 : 0), "rundll32.exe") << image;
+    // Given the DLL's full path, RUNDLL32 loaded this very file, wherever it
+    // was started.
+    EXPECT_EQ(LoadedDll(monitor), Lower(testing_support::BinDir() + "\\tavcam.dll"));
     Client& second = Start();
     Client& third = Start();
     ASSERT_TRUE(WaitForCount(third, "4")) << Ask(third, "state");
