@@ -35,7 +35,7 @@ if [ "${1:-}" != "--inside-display" ]; then
     WINEPREFIX=$(mktemp -d /tmp/tavcam-wine-XXXXXX)
     export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     trap 'rm -rf "$WINEPREFIX"' EXIT
-    timeout 900 xvfb-run -a "$0" --inside-display "$(cd "$native" && pwd)"
+    timeout 900 xvfb-run -a "$root/scripts/wine-test.sh" --inside-display "$(cd "$native" && pwd)"
     exit 0
 fi
 
