@@ -17,13 +17,16 @@
 //   machine.
 // - A connection attempt waits at most kTcpConnectWaitMs.
 // - A request other than the stream read waits at most kTcpReplyWaitMs for
-//   its answer; past that, or when the connection breaks, the request fails
-//   with ERROR_DEVICE_NOT_CONNECTED and so does every later one on the handle
-//   (handles are never reconnected). The stream read waits as the driver's
-//   does, until its transfer comes, the stream stops or the connection breaks.
+//   each part of its answer; past that, or when the connection breaks, the
+//   request fails with ERROR_DEVICE_NOT_CONNECTED and so does every later one
+//   on the handle (handles are never reconnected). The stream read waits as
+//   the driver's does, until its transfer comes, the stream stops or the
+//   connection breaks.
 // - Requests on one handle from several threads go one after the other.
-// - A closed handle's connection is shut down at once, which ends a stream
-//   read still waiting on it in another thread.
+// - A closed handle's connection is shut down at once, and a stream read
+//   still waiting on it in another thread ends within a tenth of a second
+//   (its wait looks at the handle between slices) with
+//   ERROR_DEVICE_NOT_CONNECTED.
 #pragma once
 
 #include <string>
