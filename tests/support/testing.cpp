@@ -100,13 +100,15 @@ TempDir::~TempDir() {
 }
 
 std::string BinDir() {
-    const char* dir = getenv("TAVCAM_TEST_BIN_DIR");
-    if (dir && *dir) return dir;
     char self[4096];
 #if defined(_WIN32)
+    // The programs sit next to the test program; the build's variable names
+    // the directory as the build machine sees it, which Windows (Wine) may not.
     DWORD n = GetModuleFileNameA(nullptr, self, sizeof self - 1);
     if (n == 0) return ".";
 #else
+    const char* dir = getenv("TAVCAM_TEST_BIN_DIR");
+    if (dir && *dir) return dir;
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) return ".";
 #endif
