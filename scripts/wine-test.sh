@@ -3,7 +3,8 @@
 # that both export every function at its ordinal, then runs under Wine (a
 # throw-away prefix, under xvfb-run) the x86_64 build's test suite and the
 # end-to-end checks against tavcam-camsim serving loopback TCP: the camera
-# list, a flash read, a capture, plug-and-play, and the README's sample.
+# list, a flash read, a capture, live video, plug-and-play, and the README's
+# sample.
 # Usage: scripts/wine-test.sh [native build directory]   (default: build; it
 # needs tavcam-camsim and the tavcam program, built there when missing)
 set -euo pipefail
@@ -107,6 +108,12 @@ run "$win/tavcam.exe" capture AreaCam-1 -o "$wout\\windows.bmp" >/dev/null
 TAVCAM_DEVICE_DIR=$unix_cams timeout 60 "$native/bin/tavcam" capture AreaCam-1 -o "$out/posix.bmp" >/dev/null
 cmp "$out/windows.bmp" "$out/posix.bmp" || fail "the Windows and POSIX pictures differ"
 echo "capture: $(stat -c %s "$out/windows.bmp") bytes, the same as the POSIX library's"
+
+# Live video on the reader thread, its frames delivered through an event.
+live=$(run "$win/tavcam.exe" live LineScan-0 --seconds 2 --mode event)
+frames=$(grep -oE '[0-9]+ frames in' <<<"$live" | cut -d' ' -f1)
+[ "${frames:-0}" -gt 10 ] || fail "live: $live"
+echo "live video: $frames frames in 2 s"
 
 # The README's sample program.
 (cd "$out" && run "$win/capture_bmp.exe" LineScan-0 sample.bmp) | grep -q "^wrote sample.bmp" ||
