@@ -186,7 +186,8 @@ int32_t StartClaimed(const StartRequest& q, int index, DeviceSlot& slot) {
     if (HANDLE old = ReaderThreadOf(rp)) plat::CloseHandle(old);
     SetReaderThread(rp, nullptr);
     DWORD threadId = 0;
-    HANDLE thread = plat::CreateThread(nullptr, 0, AttachReadThread, &rp, 0, &threadId);
+    // A reader keeps the library loaded until it ends (see CreateLibraryThread).
+    HANDLE thread = plat::CreateLibraryThread(AttachReadThread, &rp, &threadId);
     if (!thread) {
         Trace("%s: Device %d the reader thread could not be created  \r\n", who, index);
         SetClaimKind(rp, kClaimNone);

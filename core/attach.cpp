@@ -27,6 +27,25 @@
 //   the loader lock). When that runs out the detach goes on: the monitor still
 //   receives WM_DESTROY when its thread is free again, and its timer finds
 //   itself alone within a second of this process's end in any case.
+//
+// Why the detach can't deadlock on the Windows loader lock. DllMain's detach
+// runs holding that lock, and any thread that starts, ends or loads a
+// library needs it; Wine doesn't model it, so this is kept by design:
+// - It never waits for a thread. Every thread of the library (live-video
+//   readers, the notification thread, the monitor's device watch) holds a
+//   reference to the module until its last act (plat::CreateLibraryThread),
+//   so FreeLibrary's detach can't come while one runs; at the process's exit
+//   the system has ended them before the detach. The notification thread is
+//   told to stop (StopNotificationThread(false)) without a wait.
+// - Its waits are on other processes, each bounded: the attach lock (a named
+//   mutex that a dead holder leaves abandoned, taken over; kAttachLockWaitMs)
+//   and the WM_DESTROY to the monitor (kDetachSendWaitMs, SMTO_BLOCK: the
+//   waiting thread runs no window procedure of its own meanwhile). The
+//   monitor's thread handles WM_DESTROY by posting a quit message and needs
+//   nothing of this process.
+// - It takes no lock of this process that another thread could hold while it
+//   waits for the loader (the registration lock is skipped under the loader
+//   lock).
 // - A forked copy of an attached process (POSIX) attached nothing itself: its
 //   exit detaches nothing and leaves the parent's slot and monitor alone.
 // - Reader events: the hReaderEvent handles in SharedData belong to the
@@ -306,8 +325,11 @@ void ProcessDetach(bool underLoaderLock) {
     if (n == 1) {
         Trace("DLLMain: DLL_TWAIN_PROCESS_DETACH: All requests removed\n");
         DWORD_PTR answer = 0;
+        // SMTO_BLOCK: while it waits, the thread answers no message sent to
+        // it; inside the loader lock none of the application's window
+        // procedures may run.
         if (monitor)
-            plat::SendMessageTimeoutA(monitor, WM_DESTROY, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+            plat::SendMessageTimeoutA(monitor, WM_DESTROY, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG,
                                       kDetachSendWaitMs, &answer);
     }
     if (n == 0 || quitting) {

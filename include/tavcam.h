@@ -713,9 +713,14 @@ TAVCAM_API int32_t WINAPI USBGetLiveVideoStatistics(const char* pCameraName,
  *   message (on Windows inside the loader lock). If that runs out the detach
  *   goes on; the monitor still ends, when it gets to the message or at its
  *   next one-second check.
- * - On Windows a registered plug-and-play function keeps the library loaded:
- *   FreeLibrary unloads it only once PNPFunctionThreadStop has ended the
- *   notification thread (or when the process ends).
+ * - On Windows a thread of the library keeps the library loaded while it
+ *   runs: with a registered plug-and-play function, FreeLibrary unloads it
+ *   only once PNPFunctionThreadStop has ended the notification thread, and
+ *   with live video running only once USBLiveVideoStop (or the camera's
+ *   end) has ended the reader (or when the process ends). The detach, which
+ *   runs inside the loader lock, therefore never waits for a thread, and
+ *   its one message to the monitor is bounded and answers no message sent
+ *   to the detaching thread meanwhile.
  * - On POSIX the library stays loaded once loaded: dlclose does not unload
  *   it, and so does not detach the process; it stays counted until the
  *   process exits, when its detach runs. (Threads of its own - the monitor

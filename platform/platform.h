@@ -35,9 +35,48 @@
 
 namespace plat {
 
+// ---- Camera devices ------------------------------------------------------------
+//
+// Device files, driver requests and the enumeration of the driver's device
+// interfaces. On POSIX: our stand-in over the camera socket protocol. On
+// Windows: the system's calls, except that the build under test reaches
+// loopback-TCP cameras when TAVCAM_DEVICE_DIR is set (platform/win32/tcp_cameras.h);
+// without that variable every call goes straight to the system.
+#if defined(_WIN32)
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                     LPDWORD bytesReturned, LPOVERLAPPED overlapped);
+BOOL CloseHandle(HANDLE h);
+HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags);
+BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA info, const GUID* classGuid,
+                                 DWORD member, PSP_DEVICE_INTERFACE_DATA data);
+BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
+                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
+                                      PDWORD requiredSize, PSP_DEVINFO_DATA info);
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
+
+// The device-change broadcasts of those cameras: while the monitor's loop
+// runs, its window gets WM_DEVICECHANGE when their files come and go. Nothing
+// happens without TAVCAM_DEVICE_DIR.
+void StartDeviceWatch();
+void StopDeviceWatch();
+#else
 using ::CloseHandle;
-using ::CreateEventA;
 using ::CreateFileA;
+using ::DeviceIoControl;
+using ::SetupDiDestroyDeviceInfoList;
+using ::SetupDiEnumDeviceInterfaces;
+using ::SetupDiGetClassDevsA;
+using ::SetupDiGetDeviceInterfaceDetailA;
+
+// The stand-in's message system delivers the device directory's changes to
+// every top-level window by itself (platform/posix/windows/device_broadcast.cpp).
+inline void StartDeviceWatch() {}
+inline void StopDeviceWatch() {}
+#endif
+
+using ::CreateEventA;
 using ::CreateFileMappingA;
 using ::CreateMutexA;
 using ::CreateProcessA;
@@ -45,7 +84,6 @@ using ::CreateThread;
 using ::CreateWindowExA;
 using ::DefWindowProcA;
 using ::DestroyWindow;
-using ::DeviceIoControl;
 using ::DispatchMessageA;
 using ::GetCurrentProcessId;
 using ::GetCurrentThreadId;
@@ -76,22 +114,25 @@ using ::SendMessageTimeoutA;
 using ::SetEvent;
 using ::SetLastError;
 using ::SetTimer;
-using ::SetupDiDestroyDeviceInfoList;
-using ::SetupDiEnumDeviceInterfaces;
-using ::SetupDiGetClassDevsA;
-using ::SetupDiGetDeviceInterfaceDetailA;
 using ::TerminateProcess;
 using ::TranslateMessage;
 using ::UnmapViewOfFile;
 using ::WaitForSingleObject;
-#if defined(_WIN32)
-// A thread of the library holds a reference to the library's module while it
-// runs and lets go of it as its last act, so an unload can't pull the code
-// from under it.
-using ::FreeLibrary;
-using ::FreeLibraryAndExitThread;
-using ::GetModuleHandleExA;
-#endif
+
+// ---- Threads of the library ------------------------------------------------------
+
+// Starts a thread of the library (the live-video reader, the plug-and-play
+// notification thread, the device watch): CreateThread's start and parameter,
+// default stack, running at once; the thread handle, or null with the last
+// error set. On Windows the thread holds a reference to the library's module
+// from before it starts and lets go of it as its very last act
+// (FreeLibraryAndExitThread). So FreeLibrary can't unmap the code under a
+// running thread of the library: the unload, and with it the process detach
+// that runs under the loader lock, comes only once every such thread is gone
+// (or, at the process's exit, after the system ended them), and the detach
+// never has to wait for one. On POSIX the library stays loaded once loaded,
+// and this is CreateThread.
+HANDLE CreateLibraryThread(LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD* threadId);
 
 // ---- The clock of the protocol pauses ------------------------------------------
 

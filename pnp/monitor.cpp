@@ -137,7 +137,11 @@ extern "C" TAVCAM_API int32_t WINAPI DLL_Thread(HWND, HINSTANCE, char*, int32_t)
     }
     // A block whose last client left while this monitor was starting is
     // already marked as ending: no loop then.
-    if (SharedLoad(d->bQuit) == 0) RunMessageLoop();
+    if (SharedLoad(d->bQuit) == 0) {
+        plat::StartDeviceWatch();
+        RunMessageLoop();
+        plat::StopDeviceWatch();
+    }
     plat::KillTimer(hWnd, timer);
     SharedStore(d->uTimerId, 0);
     Trace("Exit DLLThread\r\n");

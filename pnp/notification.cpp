@@ -21,7 +21,7 @@
 //   the thread and waits for it, bounded. On Windows the unload runs under
 //   the loader lock, which a thread needs to end; so the thread holds a
 //   reference to the library's module from its start and lets go of it as
-//   its last act (FreeLibraryAndExitThread). An unload (FreeLibrary) can then
+//   its last act (plat::CreateLibraryThread). An unload (FreeLibrary) can then
 //   only happen once the thread is gone, or on the thread's own way out, and
 //   at the process's exit the system has ended the thread already: the
 //   unload sets the stop request, signals the event and never waits.
@@ -55,11 +55,10 @@ struct PNPFunctionContext {
     HANDLE hReady = nullptr;
     DWORD dwThreadId = 0;
     // Ours: the references (the process's and the running thread's), the
-    // process that made it, the module reference the thread holds (Windows),
-    // and the lock that makes a function and its user value change together.
+    // process that made it, and the lock that makes a function and its user
+    // value change together.
     std::atomic<int> refs{1};
     uint32_t ownerPid = 0;
-    HMODULE module = nullptr;
     std::mutex handoff;
 };
 
@@ -134,31 +133,16 @@ DWORD WINAPI PNPFunctionThread(LPVOID parameter) {
     Trace("Enter PNPFunctionThread\r\n");
     DWORD code = RunNotifications(c);
     Trace("Exit PNPFunctionThread\r\n");
-#if defined(_WIN32)
-    HMODULE module = c->module;
     Unref(c);
-    plat::FreeLibraryAndExitThread(module, code);
-#else
-    Unref(c);
-#endif
     return code;
 }
 
 // Starts the thread for a context with its function stored; false on failure.
 bool StartThread(PNPFunctionContext* c) {
     c->refs.fetch_add(1);  // the thread's
-#if defined(_WIN32)
-    if (!plat::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                  (LPCSTR)(void*)&PNPFunctionThread, &c->module))
-        c->module = nullptr;
-#endif
-    c->hThread = plat::CreateThread(nullptr, 0, PNPFunctionThread, c, 0, &c->dwThreadId);
+    c->hThread = plat::CreateLibraryThread(PNPFunctionThread, c, &c->dwThreadId);
     Trace("USBRegisterPNPFunction: hThread = %x\r\n", (unsigned)plat::HandleToField(c->hThread));
     if (c->hThread) return true;
-#if defined(_WIN32)
-    if (c->module) plat::FreeLibrary(c->module);
-    c->module = nullptr;
-#endif
     c->refs.fetch_sub(1);
     return false;
 }

@@ -2,7 +2,7 @@
 // cameras in a device directory until SIGTERM or SIGINT, then removes their
 // sockets.
 //
-//   tavcam-camsim [--dir DIR] [--state FILE] --camera KIND:NAME[:OPTION,...] ...
+//   tavcam-camsim [--dir DIR] [--state FILE] [--tcp] --camera KIND:NAME[:OPTION,...] ...
 //
 // KIND: short (model 1, short SaveData), long (model 2), busy (model 3,
 // answers the busy-status query), twobyte (model 5, 16-bit frames with
@@ -13,6 +13,9 @@
 // socket=FILE (default camK.sock for the K-th camera, from 0), size=WxH
 // (every format W x H instead of 320 x 240), repeat=N (frame n shows the image
 // of frame n % N, rendered once: a camera that keeps up with any reader).
+//
+// --tcp serves the cameras over loopback TCP instead, for the Windows build
+// under test: camK.tcp files holding "127.0.0.1:PORT" (see sim.h).
 //
 // SIGUSR1 unplugs every camera (their sockets go away and their connections
 // break), SIGUSR2 plugs them back with their flash as it was: hot-plug for
@@ -32,11 +35,17 @@ namespace {
 
 void Usage() {
     fprintf(stderr,
-            "usage: tavcam-camsim [--dir DIR] [--state FILE] --camera KIND:NAME[:OPTION,...]...\n"
+            "usage: tavcam-camsim [--dir DIR] [--state FILE] [--tcp] --camera "
+            "KIND:NAME[:OPTION,...]...\n"
             "  KIND    short | long | busy | twobyte\n"
-            "  OPTION  format=CODE | mono | fixed | fps=N | frameinfo | busy=N | socket=FILE |\n"
-            "          size=WxH | repeat=N\n"
-            "  DIR defaults to $TAVCAM_DEVICE_DIR, else /tmp/tavcam-UID/devices\n");
+            "  OPTION  format=CODE | mono | fixed | fps=N | frameinfo | busy=N | socket=FILE |
+"
+            "          size=WxH | repeat=N
+"
+            "  DIR defaults to $TAVCAM_DEVICE_DIR, else /tmp/tavcam-UID/devices
+"
+            "  --tcp   serve over loopback TCP: camK.tcp files holding 127.0.0.1:PORT
+");
 }
 
 bool ParseModel(const std::string& kind, sim::Model* model) {
@@ -153,8 +162,13 @@ int main(int argc, char** argv) {
     std::string dir;
     std::string state;
     std::vector<sim::Profile> cameras;
+    bool tcp = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (arg == "--tcp") {
+            tcp = true;
+            continue;
+        }
         if ((arg == "--dir" || arg == "--state" || arg == "--camera") && i + 1 < argc) {
             std::string value = argv[++i];
             if (arg == "--dir") {
@@ -206,6 +220,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "tavcam-camsim: can't serve in %s\n", dir.c_str());
         return 1;
     }
+    if (tcp) sim::UseLoopbackTcp(server);
     for (const sim::Profile& p : cameras) {
         int n = sim::Plug(server, p);
         if (n < 0) {

@@ -159,6 +159,7 @@ struct Camera {
 struct Server {
     std::string dir;
     std::string stateFile;
+    bool tcp = false;  // cameras plugged from now on are served over loopback TCP
     std::atomic<uint64_t (*)()> clock{nullptr};
     std::mutex camerasMu;
     std::vector<std::unique_ptr<Camera>> cameras;
@@ -193,5 +194,14 @@ void PersistPages(Camera* cam);
 
 // server.cpp
 uint64_t NowMs(Server* server);
+
+// tcp_transport.cpp: the loopback-TCP transport (UseLoopbackTcp).
+// "cam0.sock" -> "cam0.tcp"; a name without ".sock" stays as it is.
+std::string TcpFileName(const std::string& socketName);
+// Listens on 127.0.0.1 at a port of the system's choice and then writes
+// dir/fileName holding "127.0.0.1:PORT"; the listening descriptor, or -1.
+int ListenLoopbackTcp(const std::string& dir, const std::string& fileName);
+// Options of an accepted connection (no delay for small writes).
+void TuneTcpConnection(int fd);
 
 }  // namespace sim

@@ -148,6 +148,7 @@ void AcceptLoop(Camera* cam) {
         if (!(p[0].revents & POLLIN)) continue;
         int fd = accept4(cam->listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
+        if (cam->server->tcp) TuneTcpConnection(fd);
         std::vector<std::unique_ptr<Connection>> finished;
         std::lock_guard<std::mutex> guard(cam->mu);
         if (!cam->plugged) {
@@ -174,14 +175,14 @@ void AcceptLoop(Camera* cam) {
 
 // Makes the camera's socket file appear, listening, in one step: the socket
 // is bound under a hidden temporary name and renamed into place.
-bool OpenSocket(Camera* cam) {
+int ListenUnixSocket(Camera* cam) {
     struct sockaddr_un addr;
     const std::string dir = cam->server->dir;
     const std::string temp = dir + "/." + cam->profile.socketName + ".tmp";
     if (temp.size() >= sizeof(addr.sun_path) || cam->path.size() >= sizeof(addr.sun_path))
-        return false;
+        return -1;
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
+    if (fd < 0) return -1;
     memset(&addr, 0, sizeof(addr));
     addr.sun_family = AF_UNIX;
     memcpy(addr.sun_path, temp.c_str(), temp.size() + 1);
@@ -190,8 +191,16 @@ bool OpenSocket(Camera* cam) {
         rename(temp.c_str(), cam->path.c_str()) != 0) {
         unlink(temp.c_str());
         close(fd);
-        return false;
+        return -1;
     }
+    return fd;
+}
+
+bool OpenSocket(Camera* cam) {
+    int fd = cam->server->tcp
+                 ? ListenLoopbackTcp(cam->server->dir, TcpFileName(cam->profile.socketName))
+                 : ListenUnixSocket(cam);
+    if (fd < 0) return false;
     if (pipe2(cam->wakePipe, O_CLOEXEC) != 0) {
         unlink(cam->path.c_str());
         close(fd);
@@ -272,6 +281,10 @@ void Stop(Server* server) {
     delete server;
 }
 
+void UseLoopbackTcp(Server* server) {
+    if (server) server->tcp = true;
+}
+
 int Plug(Server* server, const Profile& profile) {
     if (!server || profile.socketName.empty() || profile.socketName.find('/') != std::string::npos)
         return -1;
@@ -279,7 +292,8 @@ int Plug(Server* server, const Profile& profile) {
     cam->server = server;
     cam->profile = profile;
     cam->model = ProfileModel(profile);
-    cam->path = server->dir + "/" + profile.socketName;
+    cam->path =
+        server->dir + "/" + (server->tcp ? TcpFileName(profile.socketName) : profile.socketName);
     cam->busyStatus = profile.busyStatus;
     cam->framesPerSecond = profile.framesPerSecond;
     {

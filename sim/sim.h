@@ -112,6 +112,11 @@ struct Server;
 Server* Start(const std::string& deviceDir, const std::string& stateFile = "");
 // Unplugs every camera, closes every connection and frees the server.
 void Stop(Server* server);
+// Serves the cameras plugged from now on over loopback TCP instead of a Unix
+// socket, for the Windows build under test: a camera's device file is then
+// NAME.tcp (for socket name NAME.sock) holding "127.0.0.1:PORT", written
+// once the camera listens and removed when it leaves.
+void UseLoopbackTcp(Server* server);
 
 // Plugs a camera in (its socket file appears); returns its camera number, or
 // -1 on failure. Unplug removes the socket file and breaks every connection
@@ -120,7 +125,7 @@ int Plug(Server* server, const Profile& profile);
 void Unplug(Server* server, int camera);
 void PlugBack(Server* server, int camera);
 
-// Full path of a camera's socket file.
+// Full path of a camera's device file (its socket, or its .tcp file).
 std::string SocketPath(Server* server, int camera);
 
 // ---- The request log ---------------------------------------------------------------

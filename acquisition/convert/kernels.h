@@ -174,6 +174,14 @@ void StreamFence();
 // picture's `step` bytes (negative: upward). Whole pictures rather than lines,
 // since at 640 bytes a line the cost of a call per line shows; for the same
 // reason the vector paths copy with their own loops rather than memcpy.
+//
+// Line y starts LineOffset(y, step) bytes from the first: the line number is
+// made signed before it meets the step. (y * step itself converts a negative
+// step to unsigned where ptrdiff_t is 32 bits, as in the 32-bit DLL, and the
+// pointer then moves by an offset past the end of the address space.)
+inline ptrdiff_t LineOffset(uint32_t y, ptrdiff_t step) {
+    return (ptrdiff_t)y * step;
+}
 typedef void (*CopyLinesFn)(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdiff_t step,
                             size_t width, uint32_t lines);
 void CopyLinesPortable(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdiff_t step,

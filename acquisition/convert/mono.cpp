@@ -114,7 +114,9 @@ struct StreamLines {
     convert_detail::StreamCopyFn stream;
     void operator()(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdiff_t step,
                     size_t width, uint32_t lines) const {
-        for (uint32_t y = 0; y < lines; y++) stream(dst + y * step, src + y * srcStep, width);
+        for (uint32_t y = 0; y < lines; y++)
+            stream(dst + convert_detail::LineOffset(y, step),
+                   src + convert_detail::LineOffset(y, srcStep), width);
     }
 };
 
@@ -172,7 +174,8 @@ namespace convert_detail {
 
 void CopyLinesPortable(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdiff_t step,
                        size_t width, uint32_t lines) {
-    for (uint32_t y = 0; y < lines; y++) memcpy(dst + y * step, src + y * srcStep, width);
+    for (uint32_t y = 0; y < lines; y++)
+        memcpy(dst + LineOffset(y, step), src + LineOffset(y, srcStep), width);
 }
 
 }  // namespace convert_detail

@@ -27,8 +27,8 @@ void CopyLinesAvx2(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdiff_
                    size_t width, uint32_t lines) {
 #if defined(__AVX2__)
     for (uint32_t y = 0; y < lines; y++) {
-        const uint8_t* from = src + y * srcStep;
-        uint8_t* to = dst + y * step;
+        const uint8_t* from = src + LineOffset(y, srcStep);
+        uint8_t* to = dst + LineOffset(y, step);
         size_t i = 0;
         for (; i + 128 <= width; i += 128) {
             __m256i a = _mm256_loadu_si256((const __m256i*)(from + i));

@@ -18,8 +18,8 @@ void CopyLinesAvx512(const uint8_t* src, ptrdiff_t srcStep, uint8_t* dst, ptrdif
     // line's last bytes; bytes of a masked load outside the mask are not read
     // (and can't fault), so both stay within their lines.
     for (uint32_t y = 0; y < lines; y++) {
-        const uint8_t* from = src + y * srcStep;
-        uint8_t* to = dst + y * step;
+        const uint8_t* from = src + LineOffset(y, srcStep);
+        uint8_t* to = dst + LineOffset(y, step);
         size_t head = (64 - ((uintptr_t)to & 63)) & 63;
         if (head > width) head = width;
         if (head) {

@@ -2,7 +2,8 @@
 // thread attach and detach do nothing. The detach runs under the loader lock:
 // at process exit the other threads are already gone, and at FreeLibrary the
 // library's own threads hold a reference to the module, so none of them can
-// still be running its code (core/attach.h, pnp/notification.cpp).
+// still be running its code (plat::CreateLibraryThread). Why the detach then
+// never waits on anything that needs the loader: core/attach.cpp.
 #include "core/attach.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved) {

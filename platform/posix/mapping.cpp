@@ -3,6 +3,7 @@
 // closed, as on Windows; MapViewOfFile returns the user area, zero-filled at
 // creation.
 #include <pthread.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -45,7 +46,13 @@ HANDLE WINAPI CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES, DWORD flPr
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    size_t size = ((size_t)dwMaximumSizeHigh << 32) | dwMaximumSizeLow;
+    // The size in 64 bits; a 32-bit process can't map more than its address space.
+    const uint64_t wanted = ((uint64_t)dwMaximumSizeHigh << 32) | dwMaximumSizeLow;
+    if (wanted > (uint64_t)SIZE_MAX) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    size_t size = (size_t)wanted;
     bool existed = false;
     SharedObject* object = nullptr;
     if (lpName && *lpName) {

@@ -2,8 +2,12 @@
 // each rule, checked against both the oracle and the library on every
 // instruction-set path the machine has.
 #include <gtest/gtest.h>
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <stdlib.h>
 
@@ -19,6 +23,40 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using tav::ConvertPath;
+
+// Whole pages of memory, and their access changed: a write or read past a
+// picture or table must fault, whatever the system.
+#if defined(_WIN32)
+size_t PageSize() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwPageSize;
+}
+uint8_t* MapPages(size_t bytes) {
+    return (uint8_t*)VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+bool ProtectPages(uint8_t* p, size_t bytes, bool readable) {
+    DWORD old;
+    return VirtualProtect(p, bytes, readable ? PAGE_READONLY : PAGE_NOACCESS, &old) != 0;
+}
+void UnmapPages(uint8_t* p, size_t) {
+    VirtualFree(p, 0, MEM_RELEASE);
+}
+#else
+size_t PageSize() {
+    return (size_t)sysconf(_SC_PAGESIZE);
+}
+uint8_t* MapPages(size_t bytes) {
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : (uint8_t*)p;
+}
+bool ProtectPages(uint8_t* p, size_t bytes, bool readable) {
+    return mprotect(p, bytes, readable ? PROT_READ : PROT_NONE) == 0;
+}
+void UnmapPages(uint8_t* p, size_t bytes) {
+    munmap(p, bytes);
+}
+#endif
 
 std::vector<ConvertPath> Paths() {
     std::vector<ConvertPath> paths;
@@ -120,11 +158,10 @@ TEST(BayerRules, TheTablesLastEntryIsReadWithinTheTable) {
     // A white mosaic looks up the last entry, (255, 255, 255), at almost every
     // pixel. The table ends right at a page without access: reading a byte
     // past it faults.
-    size_t bytes = 3u << 24, page = (size_t)sysconf(_SC_PAGESIZE);
-    uint8_t* table = (uint8_t*)mmap(nullptr, bytes + page, PROT_READ | PROT_WRITE,
-                                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(table, MAP_FAILED);
-    ASSERT_EQ(mprotect(table + bytes, page, PROT_NONE), 0);
+    size_t bytes = 3u << 24, page = PageSize();
+    uint8_t* table = MapPages(bytes + page);
+    ASSERT_NE(table, nullptr);
+    ASSERT_TRUE(ProtectPages(table + bytes, page, false));
     uint8_t* last = table + bytes - 3;
     last[0] = 1, last[1] = 2, last[2] = 3;
     uint8_t* greenEntry = table + 3 * (((size_t)255 << 16) | (254 << 8) | 255);
@@ -142,7 +179,7 @@ TEST(BayerRules, TheTablesLastEntryIsReadWithinTheTable) {
             ASSERT_EQ(out[3 * i + 2], white ? 3 : 6) << i;
         }
     });
-    munmap(table, bytes + page);
+    UnmapPages(table, bytes + page);
 }
 
 TEST(BayerRules, IdentityTableGivesThePlainReconstruction) {
@@ -212,10 +249,11 @@ TEST(UyvyRules, WritesNothingWithoutRoomOrLines) {
     EXPECT_EQ(out, Bytes(out.size(), 0xAA));
     // A read-only page: the room test fails and nothing is written (a write
     // would fault).
-    void* page = mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(page, MAP_FAILED);
-    tav::UYVYToBGR24(src.data(), (uint8_t*)page, 32, 16);
-    munmap(page, 4096);
+    uint8_t* page = MapPages(PageSize());
+    ASSERT_NE(page, nullptr);
+    ASSERT_TRUE(ProtectPages(page, PageSize(), true));
+    tav::UYVYToBGR24(src.data(), page, 32, 16);
+    UnmapPages(page, PageSize());
     tav::UYVYToBGR24(src.data(), nullptr, 64, 16);
 }
 

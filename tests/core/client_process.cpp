@@ -120,20 +120,6 @@ void Kill(Client& client) {
     CloseFds(client);
 }
 
-std::map<std::string, std::string> Fields(const std::string& stateLine) {
-    std::map<std::string, std::string> fields;
-    size_t pos = 0;
-    while (pos < stateLine.size()) {
-        size_t end = stateLine.find(' ', pos);
-        if (end == std::string::npos) end = stateLine.size();
-        std::string item = stateLine.substr(pos, end - pos);
-        size_t eq = item.find('=');
-        if (eq != std::string::npos) fields[item.substr(0, eq)] = item.substr(eq + 1);
-        pos = end + 1;
-    }
-    return fields;
-}
-
 bool ReadBlock(const std::string& runtimeDir, tav::SharedData* out) {
     // The object is "/dev/shm/tavcam-NAMESPACE-map-NAME", its user area after
     // a 4096-byte header (platform/posix/internal.h).

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/shared_data.h"
+#include "support/testing.h"
 
 namespace process_tests {
 
@@ -36,8 +37,7 @@ bool Exit(Client& client);
 // Ends the process at once with SIGKILL and reaps it.
 void Kill(Client& client);
 
-// "key=value" fields of a state line.
-std::map<std::string, std::string> Fields(const std::string& stateLine);
+using testing_support::Fields;  // "key=value" fields of a state line
 
 // The shared block of the run, read straight from its shared memory object
 // without becoming one of its holders (the object's life is untouched);

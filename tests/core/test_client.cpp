@@ -7,6 +7,7 @@
 //   send MSG LPARAM     SendMessageA(monitor window, MSG, 0, LPARAM); the result
 //   fork-exit           forks a child that leaves with exit() (so every exit
 //                       handler of the copied process runs); "forked" once it ended
+//                       (POSIX only)
 //   window              a top-level window on a thread of its own with a
 //                       message loop (made once); its handle
 //   register-window     USBRegisterClient(that window); the result
@@ -23,14 +24,20 @@
 //   init NAME           USBInitDevice(NAME); the result
 //   exit                leaves main normally (the library's detach runs)
 // Started with --exit-at-once it leaves at once instead.
+//
+// The same program is the client of the Windows build's process tests under
+// Wine, linked against tavcam.dll.
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#if !defined(_WIN32)
 #include <sys/wait.h>
+#endif
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -57,9 +64,32 @@ std::string Join(const uint32_t* v, int n) {
     return s;
 }
 
+#if defined(_WIN32)
+// The DLL exports no copy of the block; any process may read its mapping.
+bool CopyBlock(tav::SharedData* out) {
+    HANDLE map = OpenFileMappingA(FILE_MAP_READ, FALSE, tav::kSharedDataName);
+    if (!map) return false;
+    const void* view = MapViewOfFile(map, FILE_MAP_READ, 0, 0, sizeof *out);
+    if (view) memcpy(out, view, sizeof *out);
+    if (view) UnmapViewOfFile(view);
+    CloseHandle(map);
+    return view != nullptr;
+}
+const char* kNullDevice = "NUL";
+#else
+bool CopyBlock(tav::SharedData* out) {
+    return TavcamCopySharedData(out, sizeof *out) == 1;
+}
+const char* kNullDevice = "/dev/null";
+#endif
+
+void PauseMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
 void PrintState() {
     tav::SharedData d;
-    if (!TavcamCopySharedData(&d, sizeof d)) {
+    if (!CopyBlock(&d)) {
         printf("nostate\n");
         return;
     }
@@ -91,7 +121,7 @@ void WINAPI FunctionB(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t 
 // Slow, and registers itself again from inside.
 void WINAPI FunctionC(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
     Record(g_callsC, code, zero1, zero2, value);
-    usleep(1000 * 1000);
+    PauseMs(1000);
     if (USBRegisterPNPFunction(FunctionC, value) != 1 && !g_exiting.load()) g_badCalls.fetch_add(1);
     g_doneC.fetch_add(1);
 }
@@ -128,7 +158,7 @@ HWND Window() {
         MSG msg;
         while (hwnd && GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
     }).detach();
-    for (int i = 0; i < 5000 && !g_window.load(); ++i) usleep(1000);
+    for (int i = 0; i < 5000 && !g_window.load(); ++i) PauseMs(1);
     return g_window.load();
 }
 
@@ -137,7 +167,7 @@ HWND Window() {
 void QuietList(CameraList* list) {
     fflush(stdout);
     int saved = dup(1);
-    int null = open("/dev/null", O_WRONLY);
+    int null = open(kNullDevice, O_WRONLY);
     dup2(null, 1);
     USBGetSuppDeviceList(list);
     fflush(stdout);
@@ -147,10 +177,12 @@ void QuietList(CameraList* list) {
 }
 
 void ForkExit() {
+#if !defined(_WIN32)
     pid_t child = fork();
     if (child == 0) exit(0);
     int status = 0;
     if (child > 0) waitpid(child, &status, 0);
+#endif
     printf("forked\n");
 }
 
@@ -160,7 +192,11 @@ int main(int argc, char** argv) {
     // --exit-at-once: leave as soon as the library has attached, before its
     // monitor has had time to come up.
     if (argc > 1 && !strcmp(argv[1], "--exit-at-once")) return 0;
+#if defined(_WIN32)
+    setvbuf(stdout, nullptr, _IONBF, 0);  // the C runtime there has no line buffering
+#else
     setvbuf(stdout, nullptr, _IOLBF, 0);
+#endif
     char line[300];
     while (fgets(line, sizeof line, stdin)) {
         line[strcspn(line, "\r\n")] = 0;
@@ -174,7 +210,7 @@ int main(int argc, char** argv) {
             sscanf(line + 5, "%u %lld", &msg, &lparam);
             tav::SharedData d;
             HWND monitor = nullptr;
-            if (TavcamCopySharedData(&d, sizeof d)) monitor = (HWND)(uintptr_t)d.g_hWnd;
+            if (CopyBlock(&d)) monitor = (HWND)(uintptr_t)d.g_hWnd;
             printf("%ld\n", (long)SendMessageA(monitor, msg, 0, (LPARAM)lparam));
         } else if (!strcmp(line, "fork-exit")) {
             ForkExit();

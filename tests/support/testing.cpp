@@ -1,7 +1,11 @@
 #include "support/testing.h"
 
 #include <stdlib.h>
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <mutex>
@@ -72,9 +76,23 @@ void VirtualClock::Clear() {
 }
 
 TempDir::TempDir() {
+#if defined(_WIN32)
+    // The system's temporary folder, a name made from the process id and a count.
+    static int serial = 0;
+    char base[MAX_PATH];
+    DWORD n = GetTempPathA(sizeof base, base);
+    if (n == 0 || n >= sizeof base) return;
+    for (int tries = 0; tries < 100 && path.empty(); ++tries) {
+        std::string candidate = std::string(base) + "tavcam-test-" +
+                                std::to_string(GetCurrentProcessId()) + "-" +
+                                std::to_string(++serial);
+        if (CreateDirectoryA(candidate.c_str(), nullptr)) path = candidate;
+    }
+#else
     char pattern[] = "/tmp/tavcam-test-XXXXXX";
     const char* made = mkdtemp(pattern);
     path = made ? made : "";
+#endif
 }
 TempDir::~TempDir() {
     std::error_code ignored;
@@ -82,13 +100,34 @@ TempDir::~TempDir() {
 }
 
 std::string BinDir() {
+    char self[4096];
+#if defined(_WIN32)
+    // The programs sit next to the test program; the build's variable names
+    // the directory as the build machine sees it, which Windows (Wine) may not.
+    DWORD n = GetModuleFileNameA(nullptr, self, sizeof self - 1);
+    if (n == 0) return ".";
+#else
     const char* dir = getenv("TAVCAM_TEST_BIN_DIR");
     if (dir && *dir) return dir;
-    char self[4096];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) return ".";
+#endif
     self[n] = 0;
     return std::filesystem::path(self).parent_path().string();
+}
+
+std::map<std::string, std::string> Fields(const std::string& line) {
+    std::map<std::string, std::string> fields;
+    size_t pos = 0;
+    while (pos < line.size()) {
+        size_t end = line.find(' ', pos);
+        if (end == std::string::npos) end = line.size();
+        std::string item = line.substr(pos, end - pos);
+        size_t eq = item.find('=');
+        if (eq != std::string::npos) fields[item.substr(0, eq)] = item.substr(eq + 1);
+        pos = end + 1;
+    }
+    return fields;
 }
 
 }  // namespace testing_support

@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,5 +37,8 @@ struct TempDir {
 
 // Directory of the built programs (tavcam-camsim, tavcam-rundll, helpers).
 std::string BinDir();
+
+// The "key=value" fields of a line that test clients answer with.
+std::map<std::string, std::string> Fields(const std::string& line);
 
 }  // namespace testing_support

@@ -16,14 +16,15 @@
 #include <new>
 #include <string>
 
+#include "platform/camera_protocol.h"
 #include "platform/posix/handle_table.h"
 
 namespace plat::posix {
 namespace {
 
-constexpr uint32_t kMaxInputBytes = 65536;
-constexpr uint32_t kMaxOutputBytes = 268435456;
-constexpr DWORD kReadStreamCode = 0x222082;
+using protocol::kMaxInputBytes;
+using protocol::kMaxOutputBytes;
+using protocol::kReadStreamCode;
 // A server whose listen queue is full makes connect fail with EAGAIN; we retry
 // for this long before the open fails.
 constexpr int kConnectRetryMs = 2000;
@@ -109,17 +110,6 @@ bool RecvAll(int fd, void* data, size_t size, int64_t boundMs) {
         return false;
     }
     return true;
-}
-
-void PutU32(uint8_t* p, uint32_t v) {
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-    p[2] = (uint8_t)(v >> 16);
-    p[3] = (uint8_t)(v >> 24);
-}
-
-uint32_t GetU32(const uint8_t* p) {
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
 DWORD ConnectError(int err) {
@@ -223,31 +213,30 @@ BOOL Exchange(DeviceFile* file, DWORD code, const void* in, DWORD inSize, void* 
         return FALSE;
     }
     const int64_t bound = g_replyTimeoutMs.load();
-    uint8_t header[12];
-    PutU32(header, code);
-    PutU32(header + 4, inSize);
-    PutU32(header + 8, outSize);
+    uint8_t header[protocol::kHeaderBytes];
+    protocol::PutRequestHeader(header, code, inSize, outSize);
     if (!SendAll(file->fd, header, sizeof(header), bound) ||
         (inSize > 0 && !SendAll(file->fd, in, inSize, bound))) {
         Break(file);
         SetLastError(ERROR_DEVICE_NOT_CONNECTED);
         return FALSE;
     }
-    uint8_t answer[12];
+    uint8_t answer[protocol::kHeaderBytes];
     const int64_t answerBound = code == kReadStreamCode ? -1 : bound;
     if (!RecvAll(file->fd, answer, sizeof(answer), answerBound)) {
         Break(file);
         SetLastError(ERROR_DEVICE_NOT_CONNECTED);
         return FALSE;
     }
-    const uint32_t result = GetU32(answer);
-    const uint32_t returned = GetU32(answer + 4);
-    const uint32_t error = GetU32(answer + 8);
-    if (result > 1 || returned > outSize) {
+    protocol::Answer parsed;
+    if (!protocol::ParseAnswer(answer, outSize, &parsed)) {
         Break(file);  // the server doesn't speak the protocol: we can't stay in step with it
         SetLastError(ERROR_DEVICE_NOT_CONNECTED);
         return FALSE;
     }
+    const uint32_t result = parsed.result;
+    const uint32_t returned = parsed.returned;
+    const uint32_t error = parsed.error;
     if (returned > 0 && !RecvAll(file->fd, out, returned, bound)) {
         Break(file);
         SetLastError(ERROR_DEVICE_NOT_CONNECTED);
