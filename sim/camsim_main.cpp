@@ -38,14 +38,10 @@ void Usage() {
             "usage: tavcam-camsim [--dir DIR] [--state FILE] [--tcp] --camera "
             "KIND:NAME[:OPTION,...]...\n"
             "  KIND    short | long | busy | twobyte\n"
-            "  OPTION  format=CODE | mono | fixed | fps=N | frameinfo | busy=N | socket=FILE |
-"
-            "          size=WxH | repeat=N
-"
-            "  DIR defaults to $TAVCAM_DEVICE_DIR, else /tmp/tavcam-UID/devices
-"
-            "  --tcp   serve over loopback TCP: camK.tcp files holding 127.0.0.1:PORT
-");
+            "  OPTION  format=CODE | mono | fixed | fps=N | frameinfo | busy=N | socket=FILE |\n"
+            "          size=WxH | repeat=N\n"
+            "  DIR defaults to $TAVCAM_DEVICE_DIR, else /tmp/tavcam-UID/devices\n"
+            "  --tcp   serve over loopback TCP: camK.tcp files holding 127.0.0.1:PORT\n");
 }
 
 bool ParseModel(const std::string& kind, sim::Model* model) {
