@@ -24,6 +24,14 @@ namespace process_tests {
 
 bool StartClient(const std::string& runtimeDir, Client* client, const char* argument,
                  const std::string& deviceDir, const std::string& programName) {
+    std::vector<std::string> arguments;
+    if (argument) arguments.push_back(argument);
+    return StartClient(runtimeDir, client, arguments, deviceDir, programName);
+}
+
+bool StartClient(const std::string& runtimeDir, Client* client,
+                 const std::vector<std::string>& arguments, const std::string& deviceDir,
+                 const std::string& programName) {
     int toChild[2], fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0) return false;
     if (pipe2(fromChild, O_CLOEXEC) != 0) return false;
@@ -45,10 +53,12 @@ bool StartClient(const std::string& runtimeDir, Client* client, const char* argu
     envp.push_back(nullptr);
 
     std::string program = testing_support::BinDir() + "/" + programName;
-    std::string extra = argument ? argument : "";
-    char* argv[] = {&program[0], argument ? &extra[0] : nullptr, nullptr};
+    std::vector<std::string> args = arguments;
+    std::vector<char*> argv = {&program[0]};
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(toChild[0]);
     close(fromChild[1]);

@@ -25,6 +25,10 @@ struct Client {
 bool StartClient(const std::string& runtimeDir, Client* client, const char* argument = nullptr,
                  const std::string& deviceDir = "",
                  const std::string& program = "tavcam-test-client");
+// The same with any number of arguments.
+bool StartClient(const std::string& runtimeDir, Client* client,
+                 const std::vector<std::string>& arguments, const std::string& deviceDir,
+                 const std::string& program);
 // Sends one command and returns the one-line answer ("" after ms or when
 // the client is gone).
 std::string Ask(Client& client, const std::string& command, int ms = 10000);
