@@ -187,7 +187,8 @@ TEST_F(ViewTest, UnknownCamerasAndMalformedRequestsGetClearErrors) {
     EXPECT_EQ(RawRequest("GARBAGE\r\n\r\n"), "HTTP/1.1 400 Bad Request");
     EXPECT_EQ(RawRequest("GET /" + std::string(20000, 'a') + " HTTP/1.1\r\n\r\n"),
               "HTTP/1.1 414 URI Too Long");
-    EXPECT_EQ(RawRequest("POST /api/feature HTTP/1.1\r\nContent-Length: 100000\r\n\r\n"),
+    EXPECT_EQ(RawRequest("POST /api/feature HTTP/1.1\r\nContent-Length: 100000\r\n\r\n" +
+                         std::string(100000, 'x')),
               "HTTP/1.1 413 Payload Too Large");
     // None of it hurt the camera or the server.
     StreamViewer viewer(port_, "Cam-0");
