@@ -215,6 +215,7 @@ TEST_F(ViewTest, ViewersComeAndGoAndTheStreamFollowsThem) {
             ASSERT_TRUE(first.WaitEnded(5000));
         }
         EXPECT_TRUE(WaitFor([&] { return Field(stats(), "viewers") == 1; }, 5000)) << stats();
+        EXPECT_TRUE(WaitFor([&] { return Field(stats(), "fps") > 0; }, 5000)) << stats();
         const int before = second.Parts();
         EXPECT_TRUE(second.WaitParts(before + 10, 10000));
         EXPECT_TRUE(Streaming(0));
@@ -223,6 +224,7 @@ TEST_F(ViewTest, ViewersComeAndGoAndTheStreamFollowsThem) {
     EXPECT_TRUE(WaitFor([&] { return !Streaming(0); }, 5000));
     EXPECT_NE(stats().find("\"running\":false"), std::string::npos) << stats();
     EXPECT_EQ(Field(stats(), "viewers"), 0);
+    EXPECT_EQ(Field(stats(), "fps"), 0);
 
     StreamViewer next(port_, "Cam-0");
     EXPECT_TRUE(next.WaitParts(2, 20000));

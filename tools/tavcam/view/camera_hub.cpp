@@ -29,6 +29,7 @@ void SetState(Hub& hub, CameraSlot& slot, StreamState state, const std::string& 
         std::lock_guard<std::mutex> hold(hub.lock);
         slot.state = state;
         slot.failure = failure;
+        if (state != StreamState::Running) slot.framesPerSecond = 0;
     }
     hub.stateChange.notify_all();
 }
@@ -116,6 +117,19 @@ void Fail(Hub& hub, CameraSlot& slot, const std::string& why) {
     EndViewers(slot.frames);
 }
 
+// The stream's frame rate, measured over a second at least.
+void MeasureRate(Hub& hub, CameraSlot& slot, const LiveVideoStatistics& stats) {
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - slot.rateSince).count();
+    if (seconds < 1) return;
+    if (stats.nFramesDelivered >= slot.rateFrames && seconds < 5) {
+        std::lock_guard<std::mutex> hold(hub.lock);
+        slot.framesPerSecond = (stats.nFramesDelivered - slot.rateFrames) / seconds;
+    }
+    slot.rateFrames = stats.nFramesDelivered;
+    slot.rateSince = now;
+}
+
 // Brings each camera's stream in line with its viewers and its presence.
 void Reconcile(Hub& hub) {
     for (CameraSlot& slot : hub.slots) {
@@ -140,6 +154,8 @@ void Reconcile(Hub& hub) {
             } else if (viewers == 0) {
                 StopStream(slot);
                 SetState(hub, slot, StreamState::Idle, "");
+            } else {
+                MeasureRate(hub, slot, stats);
             }
             continue;
         }

@@ -16,6 +16,7 @@
 
 #include <stdint.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -58,6 +59,7 @@ struct CameraSlot {
     int viewers = 0;
     StreamState state = StreamState::Idle;
     std::string failure;
+    double framesPerSecond = 0;  // over the last second of the stream
 
     // The library thread's own.
     std::string streamName;  // the name the running reader was started with
@@ -70,6 +72,8 @@ struct CameraSlot {
     std::vector<uint8_t> image;  // the library writes each picture here
     LiveVideoRequest request{};
     bool stuck = false;  // a reader that did not end when stopped: its buffers stay as they are
+    uint32_t rateFrames = 0;  // frames delivered at rateSince
+    std::chrono::steady_clock::time_point rateSince;
 
     FrameStream frames;
 };

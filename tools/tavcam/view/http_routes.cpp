@@ -97,6 +97,7 @@ void Statistics(Hub& hub, const std::string& name, int index, httplib::Response&
     {
         std::lock_guard<std::mutex> hold(hub.lock);
         const CameraSlot& slot = hub.slots[index];
+        w.Key("fps").Value(slot.framesPerSecond);
         w.Key("viewers").Value(slot.viewers).Key("state").Value(StateName(slot.state));
         w.Key("failure").Value(slot.failure).Key("generation").Value(hub.generation);
     }

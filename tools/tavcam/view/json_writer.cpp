@@ -87,6 +87,15 @@ JsonWriter& JsonWriter::Value(bool b) {
     return *this;
 }
 
+JsonWriter& JsonWriter::Value(double d) {
+    Separate(*this);
+    char number[32];
+    snprintf(number, sizeof number, "%.2f", d);
+    text += number;
+    needComma = true;
+    return *this;
+}
+
 std::string ErrorJson(const std::string& message) {
     JsonWriter w;
     w.BeginObject().Key("error").Value(message).EndObject();

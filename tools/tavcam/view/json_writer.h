@@ -26,6 +26,7 @@ struct JsonWriter {
     JsonWriter& Value(uint32_t n) { return Value((uint64_t)n); }
     JsonWriter& Value(int32_t n) { return Value((int64_t)n); }
     JsonWriter& Value(bool b);
+    JsonWriter& Value(double d);  // with two decimals
 };
 
 // {"error": message}: the body of every refusal.

@@ -75,7 +75,7 @@ const char kViewPage[] = R"page(<!doctype html>
 <script>
 'use strict';
 const $ = id => document.getElementById(id);
-let current = '', generation = -1, sample = null, reconnectAt = 0;
+let current = '', generation = -1, reconnectAt = 0;
 
 async function api(path, params, method) {
   const r = await fetch(path + '?' + new URLSearchParams(params || {}),
@@ -104,7 +104,6 @@ async function loadCameras() {
 
 async function show(name) {
   current = name;
-  sample = null;
   $('picture').src = name ? '/stream?' + new URLSearchParams({camera: name, t: Date.now()}) : '';
   if (!name) {
     $('features').replaceChildren();
@@ -218,9 +217,7 @@ async function poll() {
     }
     const s = await api('/api/stats', {camera: current});
     const now = performance.now();
-    if (sample && s.frames >= sample.frames)
-      $('fps').textContent = ((s.frames - sample.frames) * 1000 / (now - sample.time)).toFixed(1);
-    sample = {frames: s.frames, time: now};
+    $('fps').textContent = s.fps.toFixed(1);
     $('frames').textContent = s.frames;
     $('dropped').textContent = s.droppedSize + s.droppedMarkers;
     $('restarts').textContent = s.restarts;
