@@ -42,6 +42,14 @@ for _ in $(seq 300); do
     sleep 0.1
 done
 [ -n "$url" ] || { cat "$work/view.log"; exit 1; }
+# A viewer of its own first, so the stream has run (and its rate been
+# measured) by the time the browser looks.
+port=${url##*:}
+port=${port%/}
+exec 3<>"/dev/tcp/127.0.0.1/$port"
+printf 'GET /stream?camera=LineScan-0 HTTP/1.1\r\nHost: here\r\n\r\n' >&3
+cat <&3 >/dev/null &
+sleep 6
 mkdir -p "$(dirname "$output")"
 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1100,760 \
     --virtual-time-budget=10000 --screenshot="$(realpath -m "$output")" "$url" 2>/dev/null
