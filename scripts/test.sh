@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 ensure_packages cmake g++ make libgtest-dev googletest libbenchmark-dev libpng-dev \
-    pkgconf libcpp-httplib-dev libturbojpeg0-dev
+    pkgconf libcpp-httplib-dev libturbojpeg0-dev chromium
 
 build=${1:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVCAM_WARNINGS_AS_ERRORS=ON >/dev/null

@@ -55,7 +55,8 @@ bool StartClient(const std::string& runtimeDir, Client* client,
     for (auto& e : env) envp.push_back(&e[0]);
     envp.push_back(nullptr);
 
-    std::string program = testing_support::BinDir() + "/" + programName;
+    std::string program =
+        programName[0] == '/' ? programName : testing_support::BinDir() + "/" + programName;
     std::vector<std::string> args = arguments;
     std::vector<char*> argv = {&program[0]};
     for (std::string& a : args) argv.push_back(&a[0]);
