@@ -105,7 +105,8 @@ void StopStream(CameraSlot& slot) {
     USBGetLiveVideoStatistics(slot.streamName.c_str(), &stats);
     if (stats.bRunning) {
         // The stop gave up waiting (6 s): the reader may still write into the
-        // picture and call back, so the picture and the stream stay as they are.
+        // picture and call back, so the name, picture, request and colour
+        // table it was given stay as they are (the hub is never freed).
         slot.stuck = true;
         return;
     }

@@ -70,7 +70,9 @@ int CmdView(int argc, char** argv) {
     signal(SIGINT, OnInterrupt);
     signal(SIGTERM, OnInterrupt);
 
-    static view::Hub hub;  // the library's threads may call into it until the program ends
+    // Never freed: a live-video reader that would not stop may call into it
+    // until the program ends.
+    static view::Hub& hub = *new view::Hub;
     view::StartHub(hub);
     PrintCameras(hub);
     if (!hub.plugAndPlay)
