@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "view_fixture.h"
 
@@ -230,6 +231,31 @@ TEST_F(ViewTest, ViewersComeAndGoAndTheStreamFollowsThem) {
     EXPECT_TRUE(next.WaitParts(2, 20000));
     EXPECT_TRUE(Streaming(0));
     EXPECT_NE(stats().find("\"running\":true"), std::string::npos);
+}
+
+// As many viewers as the bound allows are served at once, each with the
+// pictures; the next is refused with 503 and a reason, and served again once
+// one has gone.
+TEST_F(ViewTest, ManyViewersAreServedUpToTheBound) {
+    PlugCamera(0);
+    ASSERT_NO_FATAL_FAILURE(StartView());
+    constexpr int kBound = 16;
+    std::vector<std::unique_ptr<StreamViewer>> viewers;
+    for (int i = 0; i < kBound; ++i)
+        viewers.push_back(std::make_unique<StreamViewer>(port_, "Cam-0"));
+    for (auto& v : viewers) {
+        ASSERT_EQ(v->Status(), 200);
+        EXPECT_TRUE(v->WaitParts(3, 20000));
+    }
+    Answer refused = Get("/stream?camera=Cam-0");
+    EXPECT_EQ(refused.status, 503);
+    EXPECT_NE(refused.body.find("already 16 viewers"), std::string::npos) << refused.body;
+    viewers.pop_back();  // leaves mid-stream, noticed at the next picture
+    EXPECT_TRUE(WaitFor(
+        [&] { return Field(Get("/api/stats?camera=Cam-0").body, "viewers") == kBound - 1; }, 5000));
+    StreamViewer next(port_, "Cam-0");
+    EXPECT_EQ(next.Status(), 200);
+    EXPECT_TRUE(next.WaitParts(2, 20000));
 }
 
 // Cameras that come and go reach the page's list; a viewer of a camera that
