@@ -3,6 +3,8 @@
 // claimable.
 #include <sys/mman.h>
 
+#include <memory>
+
 #include "acquisition_fixture.h"
 
 namespace acquisition_test {
@@ -20,7 +22,7 @@ class StartTest : public AcquisitionTest {
         name = name ? name : name_.c_str();
         if (mode == LIVE_MODE_WINDOW) {
             LiveVideoParam p{};
-            p.hWnd = window_.hwnd;
+            p.hWnd = window_->hwnd;
             p.pImage = request_.pImage;
             p.pColourTable = request_.pColourTable;
             return USBLiveVideoStart(name, &p);
@@ -30,6 +32,9 @@ class StartTest : public AcquisitionTest {
     }
     void SetUp() override {
         AcquisitionTest::SetUp();
+        // The window starts the message receiver, whose thread reads the
+        // device directory's variable: only after SetUp has set it.
+        window_ = std::make_unique<NoticeWindow>();
         event_ = plat::CreateEventA(nullptr, FALSE, FALSE, nullptr);
         request_ =
             LiveVideoRequest{picture_.data(), 0, (void*)ColourTable(), event_, nullptr, nullptr};
@@ -41,7 +46,7 @@ class StartTest : public AcquisitionTest {
     std::vector<uint8_t> picture_ = std::vector<uint8_t>(3 * 320 * 240);
     LiveVideoRequest request_{};
     HANDLE event_ = nullptr;
-    NoticeWindow window_;
+    std::unique_ptr<NoticeWindow> window_;
 };
 
 TEST_F(StartTest, FailedStartsGiveTheirResultAndLeaveTheCameraClaimable) {
