@@ -13,6 +13,22 @@
 
 #include "acquisition/convert/convert.h"
 
+// ThreadSanitizer builds: the tests' HTTP client is cpp-httplib from
+// Debian's package, built without the sanitizer, as the program's server is
+// (see tools/tavcam/view/tsan_suppressions.cpp). Its client also keeps its
+// regular expressions in static objects, made by the first thread that asks
+// and read by the others after a check the sanitizer does not see.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VIEW_TESTS_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(VIEW_TESTS_THREAD_SANITIZER)
+extern "C" const char* __tsan_default_suppressions() {
+    return "called_from_lib:libcpp-httplib.so\nrace:std::__detail::_BracketMatcher\n";
+}
+#endif
+
 namespace view_tests {
 
 using process_tests::Client;
