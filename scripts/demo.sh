@@ -9,7 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-ensure_packages cmake g++ make libgtest-dev googletest libbenchmark-dev libpng-dev
+ensure_packages cmake g++ make libgtest-dev googletest libbenchmark-dev libpng-dev \
+    pkgconf libcpp-httplib-dev libturbojpeg0-dev
 
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -24,6 +24,17 @@ namespace process_tests {
 
 bool StartClient(const std::string& runtimeDir, Client* client, const char* argument,
                  const std::string& deviceDir, const std::string& programName) {
+    std::vector<std::string> arguments;
+    if (argument) arguments.push_back(argument);
+    return StartClient(runtimeDir, client, arguments, deviceDir, programName);
+}
+
+bool StartClient(const std::string& runtimeDir, Client* client,
+                 const std::vector<std::string>& arguments, const std::string& deviceDir,
+                 const std::string& programName) {
+    // A client that has ended (one told to exit at once, say) closes its end
+    // of the pipe: writing to it must fail, not end the test with SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
     int toChild[2], fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0) return false;
     if (pipe2(fromChild, O_CLOEXEC) != 0) return false;
@@ -44,11 +55,14 @@ bool StartClient(const std::string& runtimeDir, Client* client, const char* argu
     for (auto& e : env) envp.push_back(&e[0]);
     envp.push_back(nullptr);
 
-    std::string program = testing_support::BinDir() + "/" + programName;
-    std::string extra = argument ? argument : "";
-    char* argv[] = {&program[0], argument ? &extra[0] : nullptr, nullptr};
+    std::string program =
+        programName[0] == '/' ? programName : testing_support::BinDir() + "/" + programName;
+    std::vector<std::string> args = arguments;
+    std::vector<char*> argv = {&program[0]};
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(toChild[0]);
     close(fromChild[1]);

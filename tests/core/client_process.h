@@ -21,11 +21,15 @@ struct Client {
 };
 
 // Starts a client (the program tavcam-test-client, or another of the built
-// programs) with TAVCAM_RUNTIME_DIR=runtimeDir and TAVCAM_DEVICE_DIR=deviceDir
-// (empty: a directory that holds no camera); false when it can't start.
+// programs, or a program by its full path) with TAVCAM_RUNTIME_DIR=runtimeDir and
+// TAVCAM_DEVICE_DIR=deviceDir (empty: a directory that holds no camera); false when it can't start.
 bool StartClient(const std::string& runtimeDir, Client* client, const char* argument = nullptr,
                  const std::string& deviceDir = "",
                  const std::string& program = "tavcam-test-client");
+// The same with any number of arguments.
+bool StartClient(const std::string& runtimeDir, Client* client,
+                 const std::vector<std::string>& arguments, const std::string& deviceDir,
+                 const std::string& program);
 // Sends one command and returns the one-line answer ("" after ms or when
 // the client is gone).
 std::string Ask(Client& client, const std::string& command, int ms = 10000);

@@ -23,45 +23,9 @@
 #include "tools/tavcam/cli_support.h"
 #include "tools/tavcam/commands.h"
 #include "tools/tavcam/image_file.h"
+#include "tools/tavcam/stream_setup.h"
 
 namespace {
-
-// What a stream of the camera's current format delivers.
-struct Geometry {
-    uint32_t width = 0, height = 0;  // the scan area in force
-    uint32_t rawBytes = 0;           // bytes per streamed pixel
-    uint32_t outBits = 0;            // 8 or 24
-    uint32_t format = 0;
-    uint32_t sat = 100;  // the current preset's saturation coefficient
-};
-
-bool ReadGeometry(const char* name, Geometry* g) {
-    CameraRecord record;
-    if (!USBReadDeviceParams(name, &record)) return false;
-    const FormatEntry& f = record.Formats[record.CurrentFormat & 15];
-    g->width = f.Width;
-    g->height = f.Height;
-    g->rawBytes = f.RawBits / 8;
-    g->outBits = f.OutBits;
-    g->format = f.FormatCode;
-    uint32_t sat = 100;
-    if (USBGetCameraFeature(name, FEATURE_SAT_COEFFICIENT, &sat)) g->sat = sat;
-    return g->width && g->height && g->rawBytes;
-}
-
-// The colour table the library wants with every request. It is read only when
-// the coefficient isn't 100; then an identity table makes the reconstruction
-// the plain one.
-std::vector<uint8_t> ColourTableFor(const Geometry& g) {
-    if (g.sat == 100) return std::vector<uint8_t>(3);
-    std::vector<uint8_t> table((size_t)3 << 24);
-    for (uint32_t i = 0; i < (1u << 24); ++i) {
-        table[3 * (size_t)i] = (uint8_t)(i >> 16);
-        table[3 * (size_t)i + 1] = (uint8_t)(i >> 8);
-        table[3 * (size_t)i + 2] = (uint8_t)i;
-    }
-    return table;
-}
 
 bool Save(const std::string& path, const uint8_t* data, uint32_t width, const Geometry& g) {
     std::string error;
@@ -128,7 +92,7 @@ int CmdCapture(int argc, char** argv) {
     if (!ReadGeometry(name, &g)) return Failed("reading the format", name, 0);
     // The single-frame capture makes pictures of half the line's bytes from YUV 4:2:2.
     const uint32_t width = g.format == 10 ? g.width / 2 : g.width;
-    const size_t bytes = (size_t)g.width * g.height * (g.outBits == 24 ? 3 : 1);
+    const size_t bytes = PictureBytes(g);
     std::vector<std::vector<uint8_t>> pictures(count, std::vector<uint8_t>(bytes));
     std::vector<void*> pointers;
     for (auto& p : pictures) pointers.push_back(p.data());
@@ -174,7 +138,7 @@ int CmdLive(int argc, char** argv) {
     if (!Initialise(name)) return 1;
     Geometry g;
     if (!ReadGeometry(name, &g)) return Failed("reading the format", name, 0);
-    std::vector<uint8_t> picture((size_t)g.width * g.height * (g.outBits == 24 ? 3 : 1));
+    std::vector<uint8_t> picture(PictureBytes(g));
     std::vector<uint8_t> table = ColourTableFor(g);
 
     // Direct buffers hold one transfer each: whole raw frames of the streamed

@@ -21,12 +21,8 @@
 #include <string>
 #include <thread>
 
-#if !defined(_WIN32)
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 #include "tavcam.h"
+#include "tools/tavcam/cli_support.h"
 #include "tools/tavcam/commands.h"
 #include "tools/tavcam/shared_block.h"
 
@@ -54,38 +50,6 @@ std::string Clock() {
     return text;
 }
 
-// The camera list, with the enumeration's lines about each path it opens kept
-// out of this program's output.
-void QuietCameraList(CameraList* list) {
-#if defined(_WIN32)
-    USBGetSuppDeviceList(list);
-#else
-    fflush(stdout);
-    int saved = dup(STDOUT_FILENO);
-    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved >= 0 && null >= 0) dup2(null, STDOUT_FILENO);
-    USBGetSuppDeviceList(list);
-    fflush(stdout);
-    if (saved >= 0) dup2(saved, STDOUT_FILENO);
-    if (null >= 0) close(null);
-    if (saved >= 0) close(saved);
-#endif
-}
-
-// Names by device index: the digit after the first '-' of each name.
-void ReadNames(std::string (&names)[TAVCAM_MAX_CAMERAS]) {
-    CameraList list;
-    memset(&list, 0, sizeof list);
-    QuietCameraList(&list);
-    for (uint32_t k = 0; k < list.nCount && k < TAVCAM_MAX_CAMERAS; ++k) {
-        std::string name(list.szNames[k], strnlen(list.szNames[k], TAVCAM_NAME_BYTES));
-        size_t dash = name.find('-');
-        if (dash == std::string::npos || dash + 1 >= name.size()) continue;
-        int index = name[dash + 1] - '0';
-        if (index >= 0 && index < TAVCAM_MAX_CAMERAS) names[index] = name;
-    }
-}
-
 // Prints what changed since the last look; with g_lock held.
 void ReportChanges() {
     tav::SharedData d;
@@ -96,7 +60,7 @@ void ReportChanges() {
     // Reading the names takes a while (each camera's record): the flags are
     // looked at again after it, to report what the monitor found meanwhile.
     if (arrived) {
-        ReadNames(names);
+        CameraNamesByIndex(names);
         if (!CopySharedBlock(&d)) return;
     }
     for (int i = 0; i < TAVCAM_MAX_CAMERAS; ++i) {
@@ -129,7 +93,7 @@ int CmdWatch(int, char**) {
         std::lock_guard<std::mutex> guard(g_lock);
         // Listing the cameras also marks those present in the shared block.
         std::string names[TAVCAM_MAX_CAMERAS];
-        ReadNames(names);
+        CameraNamesByIndex(names);
         tav::SharedData d;
         bool block = CopySharedBlock(&d);
         printf("watching cameras arrive and leave (Ctrl-C ends)\n");

@@ -21,3 +21,6 @@ int CmdPreset(int argc, char** argv);
 int CmdCapture(int argc, char** argv);
 int CmdLive(int argc, char** argv);
 int CmdWatch(int argc, char** argv);
+#if defined(TAVCAM_HAVE_VIEW)
+int CmdView(int argc, char** argv);  // built with an HTTP server and a JPEG encoder
+#endif

@@ -16,6 +16,7 @@ struct FeatureByName {
     uint32_t id;
     FeatureKind kind;
     bool inState;  // shown in a camera's state after init, format, area and presets
+    int8_t inq;    // the entry of the record's FeatureInq that tells presence and limits; -1 none
     const char* help;
 };
 

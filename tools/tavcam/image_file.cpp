@@ -1,10 +1,9 @@
 // BMP and PNG files of delivered pictures (see image_file.h).
 #include "tools/tavcam/image_file.h"
 
+#include <setjmp.h>
 #include <stdio.h>
 #include <string.h>
-
-#include <vector>
 
 #if defined(TAVCAM_HAVE_PNG)
 #include <png.h>
@@ -23,11 +22,11 @@ bool EndsWith(const std::string& s, const char* suffix) {
     return true;
 }
 
-void Put16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back((uint8_t)v);
-    out.push_back((uint8_t)(v >> 8));
+void Put16(std::string& out, uint32_t v) {
+    out.push_back((char)(uint8_t)v);
+    out.push_back((char)(uint8_t)(v >> 8));
 }
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
+void Put32(std::string& out, uint32_t v) {
     Put16(out, v & 0xFFFF);
     Put16(out, v >> 16);
 }
@@ -36,61 +35,62 @@ uint32_t LineBytes(const Picture& p) {
     return p.width * (p.bits / 8);
 }
 
-bool WriteBmp(const std::string& path, const Picture& p, std::string* error) {
+bool Drawable(const Picture& p) {
+    return p.bits == 8 || p.bits == 24;
+}
+
+#if defined(TAVCAM_HAVE_PNG)
+void AppendPngBytes(png_structp png, png_bytep data, png_size_t length) {
+    static_cast<std::string*>(png_get_io_ptr(png))->append((const char*)data, length);
+}
+void FlushNothing(png_structp) {}
+#endif
+
+}  // namespace
+
+bool EncodeBmp(const Picture& p, std::string* out) {
+    if (!Drawable(p)) return false;
     const uint32_t line = LineBytes(p);
     const uint32_t padded = (line + 3) & ~3u;  // BMP lines start at 4-byte boundaries
     const uint32_t palette = p.bits == 8 ? 256 * 4 : 0;
     const uint32_t offset = 14 + 40 + palette;
-    std::vector<uint8_t> head;
-    head.push_back('B');
-    head.push_back('M');
-    Put32(head, offset + padded * p.height);
-    Put32(head, 0);
-    Put32(head, offset);
-    Put32(head, 40);  // BITMAPINFOHEADER
-    Put32(head, p.width);
-    Put32(head, p.height);  // positive: bottom-up, as the picture is
-    Put16(head, 1);
-    Put16(head, p.bits);
-    Put32(head, 0);  // no compression
-    Put32(head, padded * p.height);
-    Put32(head, 2835);  // 72 dpi
-    Put32(head, 2835);
-    Put32(head, p.bits == 8 ? 256 : 0);
-    Put32(head, 0);
-    for (uint32_t i = 0; palette && i < 256; ++i) Put32(head, i * 0x010101u);
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) {
-        *error = "cannot create " + path;
-        return false;
+    out->clear();
+    out->reserve(offset + (size_t)padded * p.height);
+    out->push_back('B');
+    out->push_back('M');
+    Put32(*out, offset + padded * p.height);
+    Put32(*out, 0);
+    Put32(*out, offset);
+    Put32(*out, 40);  // BITMAPINFOHEADER
+    Put32(*out, p.width);
+    Put32(*out, p.height);  // positive: bottom-up, as the picture is
+    Put16(*out, 1);
+    Put16(*out, p.bits);
+    Put32(*out, 0);  // no compression
+    Put32(*out, padded * p.height);
+    Put32(*out, 2835);  // 72 dpi
+    Put32(*out, 2835);
+    Put32(*out, p.bits == 8 ? 256 : 0);
+    Put32(*out, 0);
+    for (uint32_t i = 0; palette && i < 256; ++i) Put32(*out, i * 0x010101u);
+    for (uint32_t y = 0; y < p.height; ++y) {
+        out->append((const char*)p.data + (size_t)y * line, line);
+        out->append(padded - line, '\0');
     }
-    bool ok = fwrite(head.data(), 1, head.size(), f) == head.size();
-    const uint8_t zeros[3] = {0, 0, 0};
-    for (uint32_t y = 0; ok && y < p.height; ++y) {
-        ok = fwrite(p.data + (size_t)y * line, 1, line, f) == line &&
-             fwrite(zeros, 1, padded - line, f) == padded - line;
-    }
-    ok = fclose(f) == 0 && ok;
-    if (!ok) *error = "cannot write " + path;
-    return ok;
+    return true;
 }
 
+bool EncodePng(const Picture& p, std::string* out) {
 #if defined(TAVCAM_HAVE_PNG)
-bool WritePng(const std::string& path, const Picture& p, std::string* error) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) {
-        *error = "cannot create " + path;
-        return false;
-    }
+    if (!Drawable(p)) return false;
+    out->clear();
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info || setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
-        fclose(f);
-        *error = "cannot write " + path;
         return false;
     }
-    png_init_io(png, f);
+    png_set_write_fn(png, out, AppendPngBytes, FlushNothing);
     png_set_IHDR(png, info, p.width, p.height, 8,
                  p.bits == 8 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -101,32 +101,45 @@ bool WritePng(const std::string& path, const Picture& p, std::string* error) {
         png_write_row(png, (png_const_bytep)(p.data + (size_t)(p.height - 1 - y) * line));
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    if (fclose(f) != 0) {
-        *error = "cannot write " + path;
-        return false;
-    }
     return true;
-}
+#else
+    (void)p;
+    (void)out;
+    return false;
 #endif
-
-}  // namespace
+}
 
 bool WritePicture(const std::string& path, const Picture& picture, std::string* error) {
-    if (picture.bits != 8 && picture.bits != 24) {
+    if (!Drawable(picture)) {
         *error = "no image file for a " + std::to_string(picture.bits) + "-bit picture";
         return false;
     }
-    if (EndsWith(path, ".bmp")) return WriteBmp(path, picture, error);
+    std::string bytes;
+    if (EndsWith(path, ".bmp")) {
+        EncodeBmp(picture, &bytes);
+    } else if (EndsWith(path, ".png")) {
 #if defined(TAVCAM_HAVE_PNG)
-    if (EndsWith(path, ".png")) return WritePng(path, picture, error);
+        if (!EncodePng(picture, &bytes)) {
+            *error = "cannot write " + path;
+            return false;
+        }
 #else
-    if (EndsWith(path, ".png")) {
         *error = "this tavcam was built without PNG support; use .bmp";
         return false;
-    }
 #endif
-    *error = "unknown image file type: " + path + " (use .bmp or .png)";
-    return false;
+    } else {
+        *error = "unknown image file type: " + path + " (use .bmp or .png)";
+        return false;
+    }
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f) {
+        *error = "cannot create " + path;
+        return false;
+    }
+    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = fclose(f) == 0 && ok;
+    if (!ok) *error = "cannot write " + path;
+    return ok;
 }
 
 std::string NumberedPath(const std::string& path, uint32_t index, uint32_t count) {

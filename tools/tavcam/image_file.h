@@ -18,5 +18,11 @@ struct Picture {
 // a message in *error, when the extension is unknown or the file can't be written.
 bool WritePicture(const std::string& path, const Picture& picture, std::string* error);
 
+// The bytes of a .bmp file of the picture.
+bool EncodeBmp(const Picture& picture, std::string* out);
+// The bytes of a .png file of the picture; false when the program was built
+// without libpng or the picture has no 8-bit grey or 24-bit form.
+bool EncodePng(const Picture& picture, std::string* out);
+
 // "shot.png" with index 2 of 3 -> "shot-2.png"; a single picture keeps the name.
 std::string NumberedPath(const std::string& path, uint32_t index, uint32_t count);

@@ -19,6 +19,10 @@ const Command kCommands[] = {
     {"capture", "NAME -o FILE [-n N]", "take N pictures into FILE (.bmp or .png)", CmdCapture},
     {"live", "NAME [--seconds S] ...", "stream live video and show its rate and drops", CmdLive},
     {"watch", "", "print cameras arriving and leaving, until interrupted", CmdWatch},
+#if defined(TAVCAM_HAVE_VIEW)
+    {"view", "[NAME] [--port N] [--bind ADDR]", "live picture and settings in a web browser",
+     CmdView},
+#endif
 };
 
 void Usage(FILE* out) {
