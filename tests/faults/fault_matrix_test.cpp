@@ -1,0 +1,435 @@
+// The fault matrix: every exported call that talks to a camera, against every
+// fault the simulator can inject, must give the result tavcam.h documents for
+// it, within a bound, leak no handle, leave the camera idle, and leave the
+// library usable: the same call without the fault then succeeds.
+//
+// One row per call (the table below), one column per fault. The camera is a
+// model-3 camera (it answers the busy query that USBInitDevice, USBSetFormat,
+// USBSetScanArea and the live-video starts ask), initialised before every
+// case, with transfers ready at once. A request that gets no answer fails
+// after the platform's reply time-out, shortened here to kReplyTimeoutMs; a
+// stream read has no time-out by design (a capture waits for its frame as long
+// as the camera takes), so there the case checks that the call still waits and
+// that unplugging the camera ends it.
+#include <stdlib.h>
+#include <string.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "config_fixture.h"
+#include "platform/posix/devices/device_file.h"
+#include "platform/posix/handle_table.h"
+
+namespace {
+
+using namespace std::chrono;
+using config_test::ConfigTest;
+
+constexpr uint32_t kSend = tav::IOCTL_CAM_SEND_REQUEST;
+constexpr uint32_t kReply = tav::IOCTL_CAM_READ_REPLY;
+constexpr uint32_t kStart = tav::IOCTL_CAM_START_STREAM;
+constexpr uint32_t kStop = tav::IOCTL_CAM_STOP_STREAM;
+constexpr uint32_t kRead = tav::IOCTL_CAM_READ_STREAM;
+
+constexpr uint32_t kReplyTimeoutMs = 500;
+constexpr uint32_t kEvery = 1000000;  // a fault count no call uses up
+
+// The faults, in the order of a row's expected results.
+enum FaultKind {
+    kRequestFails,   // every IOCTL_CAM_SEND_REQUEST fails
+    kFetchFails,     // every reply fetch fails
+    kShortReply,     // every reply fetch returns 2 of its 64 bytes
+    kBusy,           // the busy query answers 1
+    kStartFails,     // the stream start fails
+    kStopFails,      // every stream stop fails
+    kReadFails,      // every stream read fails
+    kShortTransfer,  // every transfer is one line short
+    kUnplug,         // the camera is unplugged during the row's middle request
+    kSilent,         // the camera stops answering at the row's middle request
+    kFaultCount
+};
+const char* const kFaultNames[kFaultCount] = {
+    "request fails",     "reply fetch fails", "short reply",    "busy",   "stream start fails",
+    "stream stop fails", "stream read fails", "short transfer", "unplug", "no answer"};
+
+// What a call works with; fresh for every case.
+struct Work {
+    const char* name;
+    uint8_t buffer[4096];
+    uint32_t a, b;
+    uint8_t x, y;
+    std::vector<std::vector<uint8_t>> pictures;
+    std::vector<void*> pointers;
+    uint32_t sat = 100;
+    LiveVideoParamEx ex;
+    CaptureFrameExParam exParam;
+    CaptureParam param;
+    LiveVideoParam window;
+    LiveVideoRequest request;
+    HANDLE frameEvent = nullptr;
+};
+
+void WINAPI OnFrame(const char*, uint32_t*, uint32_t*, uint32_t, uintptr_t) {}
+
+// The camera's pictures: 320 x 240, up to 3 bytes a pixel.
+void MakePictures(Work& w, size_t count) {
+    w.pictures.assign(count, std::vector<uint8_t>(320 * 240 * 3));
+    w.pointers.clear();
+    for (auto& p : w.pictures) w.pointers.push_back(p.data());
+}
+
+int32_t ListCameras(Work&) {
+    CameraList list;
+    memset(&list, 0xEE, sizeof list);
+    USBGetSuppDeviceList(&list);
+    const int32_t entry = (uint8_t)list.szNames[0][0] != 0xEE ? 1 : 0;
+    return (int32_t)list.nCount * 100 + entry;
+}
+int32_t Reset(Work& w) {
+    return USBReset(w.name);
+}
+int32_t Command(Work&) {
+    return SendCommand(0, 8, 0x800, 5, 0);
+}
+int32_t Status(Work& w) {
+    return ReceiveStatus(0, 12, 0x1E08, &w.a, &w.b);
+}
+int32_t Busy(Work& w) {
+    return GetCameraStatus(0, &w.a);
+}
+int32_t FlashRead(Work& w) {
+    return ReadDataFromFlash(0, 0, TAVCAM_RECORD_BYTES, w.buffer);
+}
+int32_t FlashWrite(Work& w) {
+    memset(w.buffer, 0x5A, 102);
+    return WriteDataToFlash(0, 2, 102, w.buffer);
+}
+int32_t I2CWrite(Work&) {
+    return SendI2C(0, 122, 0x10, 1, 2);
+}
+int32_t I2CRead(Work& w) {
+    return ReceiveI2C(0, 122, 0x10, &w.x, &w.y);
+}
+int32_t I2CByte(Work&) {
+    return SendI2C_OneDataByte(0, 122, 0x10, 7);
+}
+int32_t Register(Work& w) {
+    return SetRegister(w.name, 0x10, 0x1234);
+}
+int32_t Identification(Work& w) {
+    return USBGetCameraID(w.name, w.buffer);
+}
+int32_t InitNew(Work& w) {
+    return USBInitDevice(w.name);
+}
+int32_t Save(Work& w) {
+    return USBSaveParams(w.name, 1);
+}
+int32_t Load(Work& w) {
+    return USBLoadParams(w.name, 1);
+}
+int32_t Format(Work& w) {
+    return USBSetFormat(w.name, 1);
+}
+int32_t ScanArea(Work& w) {
+    return USBSetScanArea(w.name, 0, 0, 64, 32);
+}
+int32_t Window(Work&) {
+    return SetCameraWindow(0, 0, 0, 64, 32, 1, 1, 1, 1);
+}
+int32_t SetFeature(Work& w) {
+    return USBSetCameraFeature(w.name, FEATURE_BRIGHTNESS, 100);
+}
+int32_t GetFeature(Work& w) {
+    return USBGetCameraFeature(w.name, 0x1E08, &w.a);
+}
+int32_t OnOff(Work& w) {
+    return USBSetOnOffFeature(w.name, FEATURE_TRIGGER_MODE, 1);
+}
+int32_t Auto(Work& w) {
+    return USBSetAutoFeature(w.name, FEATURE_AUTO_EXPOSURE, 1);
+}
+int32_t Table(Work& w) {
+    return USBSendTable(w.name, 3, 128, w.buffer);
+}
+int32_t Capture(Work& w) {
+    MakePictures(w, 2);
+    w.param = CaptureParam{};
+    w.param.nFrames = 2;
+    w.param.pSatCoefficient = &w.sat;
+    w.param.pColourTable = w.buffer;
+    w.param.ppBuffers = w.pointers.data();
+    return USBCaptureFrame(w.name, &w.param);
+}
+int32_t CaptureEx(Work& w) {
+    MakePictures(w, 2);
+    memset(&w.ex, 0, sizeof w.ex);
+    w.ex.nBuffers = 2;
+    for (int k = 0; k < 2; ++k) w.ex.pDirectBuffer[k] = w.pointers[(size_t)k];
+    w.exParam = CaptureFrameExParam{};
+    w.exParam.nPictures = 2;
+    w.exParam.pLiveVideoParamEx = &w.ex;
+    w.exParam.pSatCoefficient = &w.sat;
+    w.exParam.pColourTable = w.buffer;
+    return USBCaptureFrameEx(w.name, &w.exParam);
+}
+int32_t LiveWindow(Work& w) {
+    MakePictures(w, 1);
+    w.window = LiveVideoParam{};
+    w.window.pImage = w.pointers[0];
+    w.window.pColourTable = w.buffer;
+    return USBLiveVideoStart(w.name, &w.window);
+}
+int32_t LiveEvent(Work& w) {
+    MakePictures(w, 1);
+    w.request = LiveVideoRequest{};
+    w.request.pImage = w.pointers[0];
+    w.request.pColourTable = w.buffer;
+    w.request.hFrameEvent = w.frameEvent;
+    return USBLiveVideoStartEx(w.name, &w.request);
+}
+int32_t LiveCallback(Work& w) {
+    MakePictures(w, 1);
+    w.request = LiveVideoRequest{};
+    w.request.pImage = w.pointers[0];
+    w.request.pColourTable = w.buffer;
+    return USBVideoOnCallbackStart(w.name, &w.request, OnFrame, 0);
+}
+int32_t Stop(Work& w) {
+    return USBLiveVideoStop(w.name);
+}
+
+enum class Before : uint8_t {
+    Initialised,  // the camera initialised in this process
+    Forgotten,    // a camera this process never initialised
+    Streaming,    // live video runs, its reader waiting for a transfer
+};
+
+struct Row {
+    const char* call;
+    int32_t (*run)(Work&);
+    Before before;
+    uint32_t middle;    // the request an unplug or a silence hits
+    bool waitsForRead;  // a silent stream read: the call waits until the camera goes
+    uint32_t boundMs;   // the longest the call may take (faults that cost time-outs included)
+    int32_t ok;         // the result without a fault
+    int32_t expected[kFaultCount];
+};
+
+// USBGetSuppDeviceList gives no result: its row reports 100 x nCount + (1 when
+// the camera's entry was written). USBInitDevice of a camera new to the
+// process asks no busy status: the model the cache holds decides, and it holds
+// none yet. A live-video start returns 1 whatever its
+// reader then meets; the reader's end is checked by the stop that follows.
+// USBLiveVideoStop waits up to 6 s for a reader whose stream stop fails or
+// gets no answer.
+const Row kRows[] = {
+    // clang-format off
+    //                                                                   req fetch short busy start stop read shortT unplug silent
+    {"USBGetSuppDeviceList", ListCameras, Before::Initialised, kReply, false, 3000, 101,
+                                                                       {100, 100, 100, 101, 101, 101, 101, 101, 100, 100}},
+    {"USBReset",            Reset,       Before::Initialised, kSend,  false, 3000, 0, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+    {"SendCommand",         Command,     Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"ReceiveStatus",       Status,      Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"GetCameraStatus",     Busy,        Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"ReadDataFromFlash",   FlashRead,   Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"WriteDataToFlash",    FlashWrite,  Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"SendI2C",             I2CWrite,    Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"ReceiveI2C",          I2CRead,     Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"SendI2C_OneDataByte", I2CByte,     Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"SetRegister",         Register,    Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBGetCameraID",      Identification, Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBInitDevice",       InitNew,     Before::Forgotten,   kReply, false, 3000, TAVCAM_INIT_OK,
+                                                                       {0, 0, 0, 0x800, 0x800, 0x800, 0x800, 0x800, 0, 0}},
+    {"USBSaveParams",       Save,        Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBLoadParams",       Load,        Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBSetFormat",        Format,      Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 3, 1, 1, 1, 1, 0, 0}},
+    {"USBSetScanArea",      ScanArea,    Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 3, 1, 1, 1, 1, 0, 0}},
+    {"SetCameraWindow",     Window,      Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBSetCameraFeature", SetFeature,  Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBGetCameraFeature", GetFeature,  Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBSetOnOffFeature",  OnOff,       Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBSetAutoFeature",   Auto,        Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBSendTable",        Table,       Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBCaptureFrame",     Capture,     Before::Initialised, kRead,  true,  5000, 1, {0, 1, 1, 1, 0, 1, 1, 1, 0, 0}},
+    {"USBCaptureFrameEx",   CaptureEx,   Before::Initialised, kRead,  true,  5000, CAPEX_OK,
+                                                                       {CAPEX_WINDOW_FAILED, 0, 0, 0, CAPEX_START_FAILED, 0,
+                                                                        CAPEX_READ_FAILED, CAPEX_READ_FAILED, CAPEX_READ_FAILED,
+                                                                        CAPEX_READ_FAILED}},
+    {"USBLiveVideoStart",   LiveWindow,  Before::Initialised, kStart, false, 3000, 1, {0, 0, 0, 3, 1, 1, 1, 1, 1, 1}},
+    {"USBLiveVideoStartEx", LiveEvent,   Before::Initialised, kStart, false, 3000, 1, {0, 0, 0, 3, 1, 1, 1, 1, 1, 1}},
+    {"USBVideoOnCallbackStart", LiveCallback, Before::Initialised, kStart, false, 3000, 1, {0, 0, 0, 3, 1, 1, 1, 1, 1, 1}},
+    {"USBLiveVideoStop",    Stop,        Before::Streaming,   kStop,  false, 8000, 1, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
+    // clang-format on
+};
+
+class FaultMatrix : public ConfigTest, public ::testing::WithParamInterface<Row> {
+  protected:
+    void SetUp() override {
+        ConfigTest::SetUp();
+        savedTimeout_ = plat::posix::DeviceReplyTimeout();
+        plat::posix::SetDeviceReplyTimeout(kReplyTimeoutMs);
+        profile_ = sim::MakeProfile(sim::Model::Busy, "FaultCam", "cam0.sock");
+        PlugCamera(profile_);
+        sim::SetFramesPerSecond(server_, camera_, 0);
+        work_.name = name_.c_str();
+        work_.frameEvent = plat::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    }
+    void TearDown() override {
+        Recover();
+        plat::CloseHandle(work_.frameEvent);
+        plat::posix::SetDeviceReplyTimeout(savedTimeout_);
+        ConfigTest::TearDown();
+    }
+
+    // The camera as the row needs it before the call.
+    void Prepare(const Row& row) {
+        memset(&Slot(), 0, sizeof Slot());
+        tav::SetCameraChanged(0, false);
+        if (row.before == Before::Forgotten) return;
+        ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
+        if (row.before == Before::Streaming) {
+            sim::GateTransfers(server_, camera_, true);
+            ASSERT_EQ(LiveEvent(work_), 1);
+            ASSERT_TRUE(sim::WaitForReadAtGate(server_, camera_, 5000));
+        }
+    }
+
+    void Inject(FaultKind fault, const Row& row) {
+        switch (fault) {
+            case kRequestFails:
+                sim::InjectFault(server_, camera_, sim::Fault::FailRequest, kSend, kEvery);
+                break;
+            case kFetchFails:
+                sim::InjectFault(server_, camera_, sim::Fault::FailRequest, kReply, kEvery);
+                break;
+            case kShortReply:
+                sim::InjectFault(server_, camera_, sim::Fault::ShortReply, kReply, kEvery);
+                break;
+            case kBusy:
+                sim::SetBusyStatus(server_, camera_, 1);
+                break;
+            case kStartFails:
+                sim::InjectFault(server_, camera_, sim::Fault::FailRequest, kStart, kEvery);
+                break;
+            case kStopFails:
+                sim::InjectFault(server_, camera_, sim::Fault::FailRequest, kStop, kEvery);
+                break;
+            case kReadFails:
+                sim::InjectFault(server_, camera_, sim::Fault::FailStreamRead, kRead, kEvery);
+                break;
+            case kShortTransfer:
+                sim::InjectFault(server_, camera_, sim::Fault::WrongSizeTransfer, kRead, kEvery);
+                break;
+            case kUnplug:
+                sim::InjectFault(server_, camera_, sim::Fault::Unplug, row.middle, 1);
+                break;
+            case kSilent:
+                sim::InjectFault(server_, camera_, sim::Fault::NoAnswer, row.middle, kEvery);
+                break;
+            case kFaultCount:
+                break;
+        }
+    }
+
+    // The camera back as it was: no fault, not busy, plugged, transfers free,
+    // its flash as the profile has it, and no live video left running. A
+    // reader that ended by itself keeps its thread handle recorded until the
+    // next start closes it; the next case forgets the camera, so it is closed
+    // here as that start would.
+    void Recover() {
+        sim::ClearFaults(server_, camera_);
+        sim::SetBusyStatus(server_, camera_, 0);
+        sim::PlugBack(server_, camera_);
+        sim::GateTransfers(server_, camera_, false);
+        sim::SetFlash(server_, camera_, 1, profile_.page1);
+        tav::ReadParameters& rp = Slot().ReadParameters;
+        HANDLE thread = tav::ReaderThreadOf(rp);
+        if (!thread) return;
+        const auto start = steady_clock::now();
+        EXPECT_EQ(USBLiveVideoStop(name_.c_str()), 1);
+        EXPECT_LT(steady_clock::now() - start, milliseconds(6500)) << "the stop took too long";
+        EXPECT_TRUE(tav::CameraIdle(rp)) << "the camera is still held after the stop";
+        if ((thread = tav::ReaderThreadOf(rp)) != nullptr) {
+            EXPECT_EQ(plat::WaitForSingleObject(thread, 5000), (DWORD)WAIT_OBJECT_0);
+            plat::CloseHandle(thread);
+            tav::SetReaderThread(rp, nullptr);
+        }
+    }
+
+    // Runs the call on a thread of its own, so a call that hangs fails the case
+    // instead of the suite. Returns false when it didn't end within boundMs.
+    bool RunBounded(const Row& row, uint32_t boundMs, std::future<int32_t>* result) {
+        *result = std::async(std::launch::async, [&row, this] { return row.run(work_); });
+        return result->wait_for(milliseconds(boundMs)) == std::future_status::ready;
+    }
+
+    sim::Profile profile_;
+    Work work_;
+    uint32_t savedTimeout_ = 0;
+};
+
+TEST_P(FaultMatrix, EachFaultGivesTheDocumentedResultAndLeavesTheLibraryUsable) {
+    const Row& row = GetParam();
+    // The call without a fault, which also sets the handles a call keeps
+    // (an ended reader's thread stays recorded until the next start).
+    Prepare(row);
+    std::future<int32_t> result;
+    ASSERT_TRUE(RunBounded(row, row.boundMs, &result)) << row.call << " hangs without a fault";
+    ASSERT_EQ(result.get(), row.ok) << row.call << " without a fault";
+    Recover();
+    const int handles = plat::posix::HandleCount();
+
+    for (int f = 0; f < kFaultCount; ++f) {
+        const FaultKind fault = (FaultKind)f;
+        SCOPED_TRACE(std::string(row.call) + ", " + kFaultNames[f]);
+        Prepare(row);
+        Inject(fault, row);
+        const auto start = steady_clock::now();
+        if (fault == kSilent && row.waitsForRead) {
+            // A capture waits for its frame as long as the camera takes: it
+            // still waits, and it ends once the camera goes away.
+            EXPECT_FALSE(RunBounded(row, 2 * kReplyTimeoutMs, &result)) << "didn't wait";
+            sim::Unplug(server_, camera_);
+            ASSERT_EQ(result.wait_for(milliseconds(row.boundMs)), std::future_status::ready)
+                << "still waiting after the camera went";
+        } else {
+            bool ended = RunBounded(row, row.boundMs, &result);
+            if (!ended) sim::Unplug(server_, camera_);  // let it end before the next case
+            ASSERT_TRUE(ended) << "took more than " << row.boundMs << " ms";
+        }
+        const int32_t got = result.get();
+        EXPECT_EQ(got, row.expected[f])
+            << "after " << duration_cast<milliseconds>(steady_clock::now() - start).count()
+            << " ms";
+        Recover();
+        // A camera this process never initialised reads as held until an
+        // initialisation succeeds; any other is given back.
+        if (row.before != Before::Forgotten || got == row.ok) {
+            EXPECT_TRUE(tav::CameraIdle(Slot().ReadParameters)) << "the camera is still held";
+        }
+
+        // Usable: the same call without the fault, then everything given back.
+        Prepare(row);
+        ASSERT_TRUE(RunBounded(row, row.boundMs, &result)) << "hangs after the fault";
+        EXPECT_EQ(result.get(), row.ok) << "fails after the fault";
+        Recover();
+        EXPECT_TRUE(tav::CameraIdle(Slot().ReadParameters)) << "the camera is still held";
+        EXPECT_EQ(plat::posix::HandleCount(), handles) << "handles leaked";
+    }
+}
+
+// Rows print as their call's name.
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.call;
+}
+
+std::string RowName(const ::testing::TestParamInfo<Row>& info) {
+    return info.param.call;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCall, FaultMatrix, ::testing::ValuesIn(kRows), RowName);
+
+}  // namespace
