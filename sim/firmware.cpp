@@ -237,6 +237,10 @@ bool TakeAnswerAway(Camera* cam, uint32_t code, Reply* reply) {
 bool TakeFault(Camera* cam, Fault fault, uint32_t code) {
     for (FaultEntry& f : cam->faults) {
         if (f.fault == fault && f.remaining > 0 && (f.code == 0 || f.code == code)) {
+            if (f.skip > 0) {
+                --f.skip;
+                continue;
+            }
             --f.remaining;
             return true;
         }

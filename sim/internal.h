@@ -115,6 +115,7 @@ struct FaultEntry {
     Fault fault;
     uint32_t code;
     uint32_t remaining;
+    uint32_t skip;  // matching requests still to let pass
 };
 
 struct Server;

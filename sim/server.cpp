@@ -526,11 +526,12 @@ void SetBusyStatus(Server* server, int camera, uint32_t status) {
     cam->busyStatus = status;
 }
 
-void InjectFault(Server* server, int camera, Fault fault, uint32_t code, uint32_t count) {
+void InjectFault(Server* server, int camera, Fault fault, uint32_t code, uint32_t count,
+                 uint32_t after) {
     Camera* cam = Find(server, camera);
     if (!cam || count == 0) return;
     std::lock_guard<std::mutex> guard(cam->mu);
-    cam->faults.push_back({fault, code, count});
+    cam->faults.push_back({fault, code, count, after});
 }
 
 void SetAnswerHook(Server* server, int camera, AnswerHook hook, void* context) {

@@ -200,7 +200,11 @@ enum class Fault {
     Unplug,
 };
 // code: the control code the fault applies to (0 = any). count: how many.
-void InjectFault(Server* server, int camera, Fault fault, uint32_t code, uint32_t count);
+// after: that many matching requests pass untouched first (a fault in the
+// middle of a call: the fourth write, the reader's first request after the
+// start's last).
+void InjectFault(Server* server, int camera, Fault fault, uint32_t code, uint32_t count,
+                 uint32_t after = 0);
 void ClearFaults(Server* server, int camera);
 
 // ---- Answers from outside ---------------------------------------------------------------
