@@ -11,6 +11,7 @@
 // stream read has no time-out by design (a capture waits for its frame as long
 // as the camera takes), so there the case checks that the call still waits and
 // that unplugging the camera ends it.
+#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -33,7 +34,13 @@ constexpr uint32_t kStart = tav::IOCTL_CAM_START_STREAM;
 constexpr uint32_t kStop = tav::IOCTL_CAM_STOP_STREAM;
 constexpr uint32_t kRead = tav::IOCTL_CAM_READ_STREAM;
 
-constexpr uint32_t kReplyTimeoutMs = 500;
+constexpr uint32_t kReplyTimeoutMs = 1000;
+// The longest a call may take: the protocol pauses cost nothing here, so this
+// is one reply time-out with room for a loaded machine; a capture reads up to
+// 100 transfers; a stop waits up to 6 s for a reader.
+constexpr uint32_t kCallBoundMs = 4 * kReplyTimeoutMs;
+constexpr uint32_t kCaptureBoundMs = 8000;
+constexpr uint32_t kStopBoundMs = 8000;
 constexpr uint32_t kEvery = 1000000;  // a fault count no call uses up
 
 // The faults, in the order of a row's expected results.
@@ -204,8 +211,24 @@ int32_t Stop(Work& w) {
 enum class Before : uint8_t {
     Initialised,  // the camera initialised in this process
     Forgotten,    // a camera this process never initialised
+    Changed,      // initialised, and its presets changed since (bChanged)
     Streaming,    // live video runs, its reader waiting for a transfer
 };
+
+// What a live-video start's reader does with each fault once the start
+// returned 1: the start's own requests never meet the stream faults, its
+// reader does.
+enum class Reader : uint8_t {
+    NotStarted,         // the start failed
+    Runs,               // keeps reading good transfers
+    RunsDropping,       // keeps reading, dropping every transfer for its size
+    Ends,               // ends by itself (its stream start failed or went unanswered)
+    EndsAfterRestarts,  // five failed reads: the first and four restarts
+};
+const Reader kReaderAfter[kFaultCount] = {
+    Reader::NotStarted, Reader::NotStarted, Reader::NotStarted,        Reader::NotStarted,
+    Reader::Ends,       Reader::Runs,       Reader::EndsAfterRestarts, Reader::RunsDropping,
+    Reader::Ends,       Reader::Ends};
 
 struct Row {
     const char* call;
@@ -214,6 +237,7 @@ struct Row {
     uint32_t middle;    // the request an unplug or a silence hits
     bool waitsForRead;  // a silent stream read: the call waits until the camera goes
     uint32_t boundMs;   // the longest the call may take (faults that cost time-outs included)
+    bool live;          // a live-video start: its reader is checked too (kReaderAfter)
     int32_t ok;         // the result without a fault
     int32_t expected[kFaultCount];
 };
@@ -221,47 +245,48 @@ struct Row {
 // USBGetSuppDeviceList gives no result: its row reports 100 x nCount + (1 when
 // the camera's entry was written). USBInitDevice of a camera new to the
 // process asks no busy status: the model the cache holds decides, and it holds
-// none yet. A live-video start returns 1 whatever its
-// reader then meets; the reader's end is checked by the stop that follows.
-// USBLiveVideoStop waits up to 6 s for a reader whose stream stop fails or
-// gets no answer.
+// none yet. A live-video start returns 1 whatever its reader then meets; the
+// reader's part is checked apart (kReaderAfter). USBLiveVideoStop waits up
+// to 6 s for a reader whose stream stop fails or gets no answer.
 const Row kRows[] = {
     // clang-format off
     //                                                                   req fetch short busy start stop read shortT unplug silent
-    {"USBGetSuppDeviceList", ListCameras, Before::Initialised, kReply, false, 3000, 101,
+    {"USBGetSuppDeviceList", ListCameras, Before::Initialised, kReply, false, kCallBoundMs, false, 101,
                                                                        {100, 100, 100, 101, 101, 101, 101, 101, 100, 100}},
-    {"USBReset",            Reset,       Before::Initialised, kSend,  false, 3000, 0, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-    {"SendCommand",         Command,     Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"ReceiveStatus",       Status,      Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"GetCameraStatus",     Busy,        Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"ReadDataFromFlash",   FlashRead,   Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"WriteDataToFlash",    FlashWrite,  Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"SendI2C",             I2CWrite,    Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"ReceiveI2C",          I2CRead,     Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"SendI2C_OneDataByte", I2CByte,     Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"SetRegister",         Register,    Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBGetCameraID",      Identification, Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBInitDevice",       InitNew,     Before::Forgotten,   kReply, false, 3000, TAVCAM_INIT_OK,
+    {"USBReset",            Reset,       Before::Initialised, kSend,  false, kCallBoundMs, false, 0, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+    {"SendCommand",         Command,     Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"ReceiveStatus",       Status,      Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"GetCameraStatus",     Busy,        Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"ReadDataFromFlash",   FlashRead,   Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"WriteDataToFlash",    FlashWrite,  Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"SendI2C",             I2CWrite,    Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"ReceiveI2C",          I2CRead,     Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"SendI2C_OneDataByte", I2CByte,     Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"SetRegister",         Register,    Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBGetCameraID",      Identification, Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBInitDevice",       InitNew,     Before::Forgotten,   kReply, false, kCallBoundMs, false, TAVCAM_INIT_OK,
                                                                        {0, 0, 0, 0x800, 0x800, 0x800, 0x800, 0x800, 0, 0}},
-    {"USBSaveParams",       Save,        Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBLoadParams",       Load,        Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBSetFormat",        Format,      Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 3, 1, 1, 1, 1, 0, 0}},
-    {"USBSetScanArea",      ScanArea,    Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 3, 1, 1, 1, 1, 0, 0}},
-    {"SetCameraWindow",     Window,      Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBSetCameraFeature", SetFeature,  Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBGetCameraFeature", GetFeature,  Before::Initialised, kReply, false, 3000, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBSetOnOffFeature",  OnOff,       Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBSetAutoFeature",   Auto,        Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBSendTable",        Table,       Before::Initialised, kSend,  false, 3000, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBCaptureFrame",     Capture,     Before::Initialised, kRead,  true,  5000, 1, {0, 1, 1, 1, 0, 1, 1, 1, 0, 0}},
-    {"USBCaptureFrameEx",   CaptureEx,   Before::Initialised, kRead,  true,  5000, CAPEX_OK,
+    {"USBInitDevice, presets changed", InitNew, Before::Changed, kReply, false, kCallBoundMs, false, TAVCAM_INIT_OK,
+                                                                       {0, 0, 0, 3, 0x800, 0x800, 0x800, 0x800, 0, 0}},
+    {"USBSaveParams",       Save,        Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBLoadParams",       Load,        Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBSetFormat",        Format,      Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 3, 1, 1, 1, 1, 0, 0}},
+    {"USBSetScanArea",      ScanArea,    Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 3, 1, 1, 1, 1, 0, 0}},
+    {"SetCameraWindow",     Window,      Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBSetCameraFeature", SetFeature,  Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBGetCameraFeature", GetFeature,  Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBSetOnOffFeature",  OnOff,       Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBSetAutoFeature",   Auto,        Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBSendTable",        Table,       Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBCaptureFrame",     Capture,     Before::Initialised, kRead,  true, kCaptureBoundMs, false, 1, {0, 1, 1, 1, 0, 1, 1, 1, 0, 0}},
+    {"USBCaptureFrameEx",   CaptureEx,   Before::Initialised, kRead,  true, kCaptureBoundMs, false, CAPEX_OK,
                                                                        {CAPEX_WINDOW_FAILED, 0, 0, 0, CAPEX_START_FAILED, 0,
                                                                         CAPEX_READ_FAILED, CAPEX_READ_FAILED, CAPEX_READ_FAILED,
                                                                         CAPEX_READ_FAILED}},
-    {"USBLiveVideoStart",   LiveWindow,  Before::Initialised, kStart, false, 3000, 1, {0, 0, 0, 3, 1, 1, 1, 1, 1, 1}},
-    {"USBLiveVideoStartEx", LiveEvent,   Before::Initialised, kStart, false, 3000, 1, {0, 0, 0, 3, 1, 1, 1, 1, 1, 1}},
-    {"USBVideoOnCallbackStart", LiveCallback, Before::Initialised, kStart, false, 3000, 1, {0, 0, 0, 3, 1, 1, 1, 1, 1, 1}},
-    {"USBLiveVideoStop",    Stop,        Before::Streaming,   kStop,  false, 8000, 1, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
+    {"USBLiveVideoStart",   LiveWindow,  Before::Initialised, kStart, false, kCallBoundMs, true, 1, {0, 0, 0, 3, 1, 1, 1, 1, 1, 1}},
+    {"USBLiveVideoStartEx", LiveEvent,   Before::Initialised, kStart, false, kCallBoundMs, true, 1, {0, 0, 0, 3, 1, 1, 1, 1, 1, 1}},
+    {"USBVideoOnCallbackStart", LiveCallback, Before::Initialised, kStart, false, kCallBoundMs, true, 1, {0, 0, 0, 3, 1, 1, 1, 1, 1, 1}},
+    {"USBLiveVideoStop",    Stop,        Before::Streaming,   kStop,  false, kStopBoundMs, false, 1, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
     // clang-format on
 };
 
@@ -290,6 +315,7 @@ class FaultMatrix : public ConfigTest, public ::testing::WithParamInterface<Row>
         tav::SetCameraChanged(0, false);
         if (row.before == Before::Forgotten) return;
         ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
+        if (row.before == Before::Changed) tav::SetCameraChanged(0, true);
         if (row.before == Before::Streaming) {
             sim::GateTransfers(server_, camera_, true);
             ASSERT_EQ(LiveEvent(work_), 1);
@@ -359,6 +385,56 @@ class FaultMatrix : public ConfigTest, public ::testing::WithParamInterface<Row>
         }
     }
 
+    LiveVideoStatistics Statistics() {
+        LiveVideoStatistics st;
+        memset(&st, 0, sizeof st);
+        EXPECT_EQ(USBGetLiveVideoStatistics(name_.c_str(), &st), 1);
+        return st;
+    }
+
+    // Waits until done() holds, at most ms.
+    template <typename Done>
+    bool WaitUntil(Done done, uint32_t ms) {
+        const auto end = steady_clock::now() + milliseconds(ms);
+        while (!done()) {
+            if (steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(milliseconds(2));
+        }
+        return true;
+    }
+
+    // What a started reader made of the fault.
+    void CheckReader(FaultKind fault) {
+        const tav::ReadParameters& rp = Slot().ReadParameters;
+        auto idle = [&] { return tav::CameraIdle(rp); };
+        switch (kReaderAfter[fault]) {
+            case Reader::NotStarted:
+                break;
+            case Reader::Runs:
+                EXPECT_TRUE(WaitUntil([&] { return Statistics().nTransfers >= 3; }, kCallBoundMs))
+                    << "the reader read no transfers";
+                EXPECT_FALSE(idle()) << "the reader ended";
+                break;
+            case Reader::RunsDropping:
+                EXPECT_TRUE(WaitUntil([&] { return Statistics().nDroppedSize >= 3; }, kCallBoundMs))
+                    << "the reader dropped no transfers";
+                EXPECT_EQ(Statistics().nTransfers, 0u);
+                EXPECT_FALSE(idle()) << "the reader ended";
+                break;
+            case Reader::Ends:
+                EXPECT_TRUE(WaitUntil(idle, kCallBoundMs)) << "the reader didn't end";
+                EXPECT_EQ(Statistics().nTransfers, 0u);
+                break;
+            case Reader::EndsAfterRestarts: {
+                EXPECT_TRUE(WaitUntil(idle, kCallBoundMs)) << "the reader didn't end";
+                LiveVideoStatistics st = Statistics();
+                EXPECT_EQ(st.nReadFailures, 5u);
+                EXPECT_EQ(st.nRestarts, 4u);
+                break;
+            }
+        }
+    }
+
     // Runs the call on a thread of its own, so a call that hangs fails the case
     // instead of the suite. Returns false when it didn't end within boundMs.
     bool RunBounded(const Row& row, uint32_t boundMs, std::future<int32_t>* result) {
@@ -404,6 +480,7 @@ TEST_P(FaultMatrix, EachFaultGivesTheDocumentedResultAndLeavesTheLibraryUsable) 
         EXPECT_EQ(got, row.expected[f])
             << "after " << duration_cast<milliseconds>(steady_clock::now() - start).count()
             << " ms";
+        if (row.live && got == 1) CheckReader(fault);
         Recover();
         // A camera this process never initialised reads as held until an
         // initialisation succeeds; any other is given back.
@@ -427,7 +504,13 @@ void PrintTo(const Row& row, std::ostream* out) {
 }
 
 std::string RowName(const ::testing::TestParamInfo<Row>& info) {
-    return info.param.call;
+    std::string name;
+    for (const char* c = info.param.call; *c; ++c)
+        if (isalnum((unsigned char)*c) || *c == '_')
+            name += *c;
+        else if (*c == ' ')
+            name += '_';
+    return name;
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCall, FaultMatrix, ::testing::ValuesIn(kRows), RowName);
