@@ -33,6 +33,26 @@ TEST_F(ConfigTest, SavingTakesTheCurrentPresetWithTheAreaAndFormatInForce) {
     EXPECT_EQ(Feature(0x800), 77u);
 }
 
+// A camera of the short layout saves its 138 bytes the same way.
+TEST_F(ConfigTest, SavingTheShortLayoutWritesItsOwnPage) {
+    PlugCamera(Short());
+    const std::vector<uint8_t> before = FlashPage1(138);
+    ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
+    ASSERT_EQ(USBSetScanArea(name_.c_str(), 4, 2, 128, 120), 1);  // the shutter's 100 lines fit
+    EXPECT_EQ(USBSaveParams(name_.c_str(), 3), 1);
+
+    tav::SaveDataShort expected = ShortOf(before);
+    expected.CurrentPreset = 3;
+    expected.Preset[3] = expected.Preset[0];
+    expected.Preset[3].Left = 4;
+    expected.Preset[3].Top = 2;
+    expected.Preset[3].Width = 128;
+    expected.Preset[3].Height = 120;
+    const uint8_t* e = reinterpret_cast<const uint8_t*>(&expected);
+    EXPECT_EQ(FlashPage1(138), std::vector<uint8_t>(e, e + 138));
+    EXPECT_EQ(Feature(0x620), 3u);
+}
+
 TEST_F(ConfigTest, SavingRefusedByTheChecksLeavesFlashUntouched) {
     sim::Profile p = Long();
     CameraRecord r = RecordOf(p);

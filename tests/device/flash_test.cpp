@@ -100,6 +100,29 @@ TEST_F(FlashTest, FailedOrShortFetchEndsTheReadWithoutCopying) {
     }
 }
 
+// The write's two bounds on a camera that lets it down: a camera never ready
+// is given up after 100 status polls; a piece that fails ends the write
+// before the next one (the begin and one poll pass, the first piece fails).
+TEST_F(FlashTest, ANeverReadyCameraOrAFailedPieceEndsTheWrite) {
+    sim::Profile slow = sim::MakeProfile(sim::Model::LongLayout, "Slow", "cam1.sock");
+    slow.flashBusyPolls = 1000;
+    const int slowCamera = Plug(slow);
+    ASSERT_EQ(Enumerate(), 2);
+    const std::vector<uint8_t> data = Pattern(202, 7);
+    ClearLog(slowCamera);
+    EXPECT_EQ(WriteDataToFlash(1, 1, 202, data.data()), 0);
+    size_t polls = 0;
+    for (const sim::Request& r : Log(slowCamera))
+        polls += r.code == tav::IOCTL_CAM_SEND_REQUEST && r.input[9] == tav::CMD_FLASH_STATUS;
+    EXPECT_EQ(polls, 100u);
+
+    ClearLog(camera_);
+    sim::InjectFault(server_, camera_, sim::Fault::FailRequest, tav::IOCTL_CAM_SEND_REQUEST, 1, 2);
+    EXPECT_EQ(WriteDataToFlash(0, 1, 202, data.data()), 0);
+    EXPECT_EQ(Sends().size(), 3u);  // begin, poll, the failed first piece
+    EXPECT_NE(sim::Flash(server_, camera_, 1)[0], data[0]);
+}
+
 TEST_F(FlashTest, SaveDataIsWrittenIn51BytePiecesAfterBeginAndPoll) {
     std::vector<uint8_t> data = Pattern(202, 9);
     testing_support::TraceLog traces;
