@@ -211,9 +211,8 @@ void CaptureEx(const Call& c, bool direct, Blocks& blocks) {
 
 void LiveVideo(const Call& c, bool callback, Blocks& blocks) {
     const char* name = kNames[c.format->index];
-    tav::DeviceSlot& slot = tav::g_DeviceTable[c.format->index];
-    tav::SetPresetField(slot, tav::Copy::Working, tav::CurrentPresetOf(slot),
-                        tav::Field::SatCoefficient, c.sat);
+    if (USBSetCameraFeature(name, FEATURE_SAT_COEFFICIENT, c.sat) != 1)
+        Finding("the saturation coefficient was refused");
     LiveVideoParamEx ex{};
     const uint64_t b = c.format->rawBits / 8;
     const uint64_t streamWidth = c.format->code == 10 ? 2ull * c.width : c.width;
