@@ -50,6 +50,10 @@ TEST_F(FeatureTest, SetValuesAreSentThenStoredAndReadBackFromThePreset) {
     EXPECT_EQ(Feature(0x818), 90u);
     EXPECT_EQ(Feature(0x814), 150u);
     EXPECT_EQ(tav::SatCoefficientOf(Slot().ReadParameters), 150u);
+
+    // 0x1C14 reports the preset's value, which nothing sets.
+    Slot().WorkLong.Preset[0].Info1C14 = 0x1234;
+    EXPECT_EQ(Feature(0x1C14), 0x1234u);
 }
 
 TEST_F(FeatureTest, ChecksRefuseBeforeSendingAndFailedWritesStoreNothing) {
