@@ -4,23 +4,32 @@
 # coverage (llvm-profdata and llvm-cov of Debian's llvm). Every process the
 # tests start (the monitor host, test clients, the tavcam program) writes its
 # own profile. Prints the figures per folder and per file; the lines and
-# branches not taken are written to build-cov/uncovered.txt.
-# Usage: scripts/coverage.sh
+# branches not taken are written to BUILD/uncovered.txt.
+# Usage: scripts/coverage.sh                  builds build-cov for coverage, runs the suite, reports
+#        scripts/coverage.sh --report BUILD   reports on a build configured with
+#                                             -DTAVCAM_COVERAGE=ON whose suite ran with
+#                                             LLVM_PROFILE_FILE=BUILD/profiles/%p-%m.profraw
+#                                             (CI measures its ASan run so)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 ensure_packages cmake make clang llvm libgtest-dev googletest libbenchmark-dev libpng-dev
 
-build=build-cov
 folders="core device config acquisition pnp"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DTAVCAM_BUILD_BENCH=OFF \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DTAVCAM_COVERAGE=ON \
-    -DTAVCAM_WARNINGS_AS_ERRORS=ON >/dev/null
-cmake --build "$build" -j"$(nproc)"
-profiles="$PWD/$build/profiles"
-rm -rf "$profiles"
-mkdir -p "$profiles"
-LLVM_PROFILE_FILE="$profiles/%p-%m.profraw" ctest --test-dir "$build" --output-on-failure -j2
+if [ "${1:-}" = "--report" ]; then
+    build=${2:?usage: scripts/coverage.sh --report BUILD}
+    profiles="$PWD/$build/profiles"
+else
+    build=build-cov
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DTAVCAM_BUILD_BENCH=OFF \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DTAVCAM_COVERAGE=ON \
+        -DTAVCAM_WARNINGS_AS_ERRORS=ON >/dev/null
+    cmake --build "$build" -j"$(nproc)"
+    profiles="$PWD/$build/profiles"
+    rm -rf "$profiles"
+    mkdir -p "$profiles"
+    LLVM_PROFILE_FILE="$profiles/%p-%m.profraw" ctest --test-dir "$build" --output-on-failure -j2
+fi
 llvm-profdata merge -sparse "$profiles"/*.profraw -o "$build/tavcam.profdata"
 
 # Every program and the shared library carry the logic's coverage mapping.
