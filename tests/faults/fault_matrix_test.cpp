@@ -3,7 +3,8 @@
 // it, within a bound, leak no handle, leave the camera idle, and leave the
 // library usable: the same call without the fault then succeeds.
 //
-// One row per call (the table below), one column per fault. The camera is a
+// One row per call (the table below), one column per fault (a few more faults
+// share a column's results: Expected). The camera is a
 // model-3 camera (it answers the busy query that USBInitDevice, USBSetFormat,
 // USBSetScanArea and the live-video starts ask), initialised before every
 // case, with transfers ready at once. A request that gets no answer fails
@@ -43,7 +44,8 @@ constexpr uint32_t kCaptureBoundMs = 8000;
 constexpr uint32_t kStopBoundMs = 8000;
 constexpr uint32_t kEvery = 1000000;  // a fault count no call uses up
 
-// The faults, in the order of a row's expected results.
+// The faults. The first ten are the columns of a row's expected results; the
+// ones after them give the results of a column before them (Expected).
 enum FaultKind {
     kRequestFails,   // every IOCTL_CAM_SEND_REQUEST fails
     kFetchFails,     // every reply fetch fails
@@ -55,11 +57,29 @@ enum FaultKind {
     kShortTransfer,  // every transfer is one line short
     kUnplug,         // the camera is unplugged during the row's middle request
     kSilent,         // the camera stops answering at the row's middle request
+    kTabled,
+    kDropped = kTabled,  // the row's middle request gets no answer and its connection closes
+    kFlashWriteFails,    // every flash status poll reports a failed write (bit 0x20)
+    kBadMarkers,         // every transfer has wrong start and end markers
+    kBadEndMarker,       // every transfer has a wrong end marker
+    kTwoByteTransfer,    // every transfer is 2 bytes
     kFaultCount
 };
-const char* const kFaultNames[kFaultCount] = {
-    "request fails",     "reply fetch fails", "short reply",    "busy",   "stream start fails",
-    "stream stop fails", "stream read fails", "short transfer", "unplug", "no answer"};
+const char* const kFaultNames[kFaultCount] = {"request fails",
+                                              "reply fetch fails",
+                                              "short reply",
+                                              "busy",
+                                              "stream start fails",
+                                              "stream stop fails",
+                                              "stream read fails",
+                                              "short transfer",
+                                              "unplug",
+                                              "no answer",
+                                              "connection dropped",
+                                              "flash write fails",
+                                              "bad markers",
+                                              "bad end marker",
+                                              "two-byte transfers"};
 
 // What a call works with; fresh for every case.
 struct Work {
@@ -222,13 +242,27 @@ enum class Reader : uint8_t {
     NotStarted,         // the start failed
     Runs,               // keeps reading good transfers
     RunsDropping,       // keeps reading, dropping every transfer for its size
+    RunsDroppingMarks,  // keeps reading, dropping every transfer for its markers
     Ends,               // ends by itself (its stream start failed or went unanswered)
     EndsAfterRestarts,  // five failed reads: the first and four restarts
 };
-const Reader kReaderAfter[kFaultCount] = {
-    Reader::NotStarted, Reader::NotStarted, Reader::NotStarted,        Reader::NotStarted,
-    Reader::Ends,       Reader::Runs,       Reader::EndsAfterRestarts, Reader::RunsDropping,
-    Reader::Ends,       Reader::Ends};
+// (A read of exactly 2 bytes passes the size check; the buffer it leaves then
+// ends in a zero, not the end marker.)
+const Reader kReaderAfter[kFaultCount] = {Reader::NotStarted,
+                                          Reader::NotStarted,
+                                          Reader::NotStarted,
+                                          Reader::NotStarted,
+                                          Reader::Ends,
+                                          Reader::Runs,
+                                          Reader::EndsAfterRestarts,
+                                          Reader::RunsDropping,
+                                          Reader::Ends,
+                                          Reader::Ends,
+                                          Reader::Ends,
+                                          Reader::Runs,
+                                          Reader::RunsDroppingMarks,
+                                          Reader::RunsDroppingMarks,
+                                          Reader::RunsDroppingMarks};
 
 struct Row {
     const char* call;
@@ -239,7 +273,7 @@ struct Row {
     uint32_t boundMs;   // the longest the call may take (faults that cost time-outs included)
     bool live;          // a live-video start: its reader is checked too (kReaderAfter)
     int32_t ok;         // the result without a fault
-    int32_t expected[kFaultCount];
+    int32_t expected[kTabled];
 };
 
 // USBGetSuppDeviceList gives no result: its row reports 100 x nCount + (1 when
@@ -289,6 +323,25 @@ const Row kRows[] = {
     {"USBLiveVideoStop",    Stop,        Before::Streaming,   kStop,  false, kStopBoundMs, false, 1, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
     // clang-format on
 };
+
+// A connection closed unanswered gives a row the results of an unplug;
+// transfers with wrong markers or of two bytes those of short transfers; a
+// flash write the camera reports failed fails the two calls that write flash
+// and leaves the others alone.
+int32_t Expected(const Row& row, FaultKind fault) {
+    switch (fault) {
+        case kDropped:
+            return row.expected[kUnplug];
+        case kBadMarkers:
+        case kBadEndMarker:
+        case kTwoByteTransfer:
+            return row.expected[kShortTransfer];
+        case kFlashWriteFails:
+            return row.run == FlashWrite || row.run == Save ? 0 : row.ok;
+        default:
+            return row.expected[fault];
+    }
+}
 
 class FaultMatrix : public ConfigTest, public ::testing::WithParamInterface<Row> {
   protected:
@@ -354,6 +407,21 @@ class FaultMatrix : public ConfigTest, public ::testing::WithParamInterface<Row>
                 break;
             case kSilent:
                 sim::InjectFault(server_, camera_, sim::Fault::NoAnswer, row.middle, kEvery);
+                break;
+            case kDropped:
+                sim::InjectFault(server_, camera_, sim::Fault::DropConnection, row.middle, 1);
+                break;
+            case kFlashWriteFails:
+                sim::InjectFault(server_, camera_, sim::Fault::FlashWriteError, 0, kEvery);
+                break;
+            case kBadMarkers:
+                sim::InjectFault(server_, camera_, sim::Fault::BadMarkers, kRead, kEvery);
+                break;
+            case kBadEndMarker:
+                sim::InjectFault(server_, camera_, sim::Fault::BadEndMarker, kRead, kEvery);
+                break;
+            case kTwoByteTransfer:
+                sim::InjectFault(server_, camera_, sim::Fault::TwoByteTransfer, kRead, kEvery);
                 break;
             case kFaultCount:
                 break;
@@ -421,6 +489,13 @@ class FaultMatrix : public ConfigTest, public ::testing::WithParamInterface<Row>
                 EXPECT_EQ(Statistics().nTransfers, 0u);
                 EXPECT_FALSE(idle()) << "the reader ended";
                 break;
+            case Reader::RunsDroppingMarks:
+                EXPECT_TRUE(
+                    WaitUntil([&] { return Statistics().nDroppedMarkers >= 3; }, kCallBoundMs))
+                    << "the reader dropped no transfers";
+                EXPECT_EQ(Statistics().nTransfers, 0u);
+                EXPECT_FALSE(idle()) << "the reader ended";
+                break;
             case Reader::Ends:
                 EXPECT_TRUE(WaitUntil(idle, kCallBoundMs)) << "the reader didn't end";
                 EXPECT_EQ(Statistics().nTransfers, 0u);
@@ -477,7 +552,7 @@ TEST_P(FaultMatrix, EachFaultGivesTheDocumentedResultAndLeavesTheLibraryUsable) 
             ASSERT_TRUE(ended) << "took more than " << row.boundMs << " ms";
         }
         const int32_t got = result.get();
-        EXPECT_EQ(got, row.expected[f])
+        EXPECT_EQ(got, Expected(row, fault))
             << "after " << duration_cast<milliseconds>(steady_clock::now() - start).count()
             << " ms";
         if (row.live && got == 1) CheckReader(fault);
