@@ -209,20 +209,21 @@ int32_t LiveWindow(Work& w) {
     w.window.pColourTable = w.buffer;
     return USBLiveVideoStart(w.name, &w.window);
 }
-int32_t LiveEvent(Work& w) {
+// The block of the event and callback starts: a picture and a colour table.
+LiveVideoRequest* Request(Work& w) {
     MakePictures(w, 1);
     w.request = LiveVideoRequest{};
     w.request.pImage = w.pointers[0];
     w.request.pColourTable = w.buffer;
-    w.request.hFrameEvent = w.frameEvent;
-    return USBLiveVideoStartEx(w.name, &w.request);
+    return &w.request;
+}
+int32_t LiveEvent(Work& w) {
+    LiveVideoRequest* request = Request(w);
+    request->hFrameEvent = w.frameEvent;
+    return USBLiveVideoStartEx(w.name, request);
 }
 int32_t LiveCallback(Work& w) {
-    MakePictures(w, 1);
-    w.request = LiveVideoRequest{};
-    w.request.pImage = w.pointers[0];
-    w.request.pColourTable = w.buffer;
-    return USBVideoOnCallbackStart(w.name, &w.request, OnFrame, 0);
+    return USBVideoOnCallbackStart(w.name, Request(w), OnFrame, 0);
 }
 int32_t Stop(Work& w) {
     return USBLiveVideoStop(w.name);
@@ -324,6 +325,33 @@ const Row kRows[] = {
     // clang-format on
 };
 
+// How each fault is injected: the simulator's fault, the request it hits (0:
+// any; kMiddle: the row's middle request) and how many times. The busy status
+// is set instead (kBusy).
+constexpr uint32_t kMiddle = 0xFFFFFFFF;
+struct Injection {
+    sim::Fault fault;
+    uint32_t code;
+    uint32_t count;
+};
+const Injection kInjections[kFaultCount] = {
+    {sim::Fault::FailRequest, kSend, kEvery},
+    {sim::Fault::FailRequest, kReply, kEvery},
+    {sim::Fault::ShortReply, kReply, kEvery},
+    {sim::Fault::FailRequest, 0, 0},  // kBusy: not a fault of a request
+    {sim::Fault::FailRequest, kStart, kEvery},
+    {sim::Fault::FailRequest, kStop, kEvery},
+    {sim::Fault::FailStreamRead, kRead, kEvery},
+    {sim::Fault::WrongSizeTransfer, kRead, kEvery},
+    {sim::Fault::Unplug, kMiddle, 1},
+    {sim::Fault::NoAnswer, kMiddle, kEvery},
+    {sim::Fault::DropConnection, kMiddle, 1},
+    {sim::Fault::FlashWriteError, 0, kEvery},
+    {sim::Fault::BadMarkers, kRead, kEvery},
+    {sim::Fault::BadEndMarker, kRead, kEvery},
+    {sim::Fault::TwoByteTransfer, kRead, kEvery},
+};
+
 // A connection closed unanswered gives a row the results of an unplug;
 // transfers with wrong markers or of two bytes those of short transfers; a
 // flash write the camera reports failed fails the two calls that write flash
@@ -377,55 +405,13 @@ class FaultMatrix : public ConfigTest, public ::testing::WithParamInterface<Row>
     }
 
     void Inject(FaultKind fault, const Row& row) {
-        switch (fault) {
-            case kRequestFails:
-                sim::InjectFault(server_, camera_, sim::Fault::FailRequest, kSend, kEvery);
-                break;
-            case kFetchFails:
-                sim::InjectFault(server_, camera_, sim::Fault::FailRequest, kReply, kEvery);
-                break;
-            case kShortReply:
-                sim::InjectFault(server_, camera_, sim::Fault::ShortReply, kReply, kEvery);
-                break;
-            case kBusy:
-                sim::SetBusyStatus(server_, camera_, 1);
-                break;
-            case kStartFails:
-                sim::InjectFault(server_, camera_, sim::Fault::FailRequest, kStart, kEvery);
-                break;
-            case kStopFails:
-                sim::InjectFault(server_, camera_, sim::Fault::FailRequest, kStop, kEvery);
-                break;
-            case kReadFails:
-                sim::InjectFault(server_, camera_, sim::Fault::FailStreamRead, kRead, kEvery);
-                break;
-            case kShortTransfer:
-                sim::InjectFault(server_, camera_, sim::Fault::WrongSizeTransfer, kRead, kEvery);
-                break;
-            case kUnplug:
-                sim::InjectFault(server_, camera_, sim::Fault::Unplug, row.middle, 1);
-                break;
-            case kSilent:
-                sim::InjectFault(server_, camera_, sim::Fault::NoAnswer, row.middle, kEvery);
-                break;
-            case kDropped:
-                sim::InjectFault(server_, camera_, sim::Fault::DropConnection, row.middle, 1);
-                break;
-            case kFlashWriteFails:
-                sim::InjectFault(server_, camera_, sim::Fault::FlashWriteError, 0, kEvery);
-                break;
-            case kBadMarkers:
-                sim::InjectFault(server_, camera_, sim::Fault::BadMarkers, kRead, kEvery);
-                break;
-            case kBadEndMarker:
-                sim::InjectFault(server_, camera_, sim::Fault::BadEndMarker, kRead, kEvery);
-                break;
-            case kTwoByteTransfer:
-                sim::InjectFault(server_, camera_, sim::Fault::TwoByteTransfer, kRead, kEvery);
-                break;
-            case kFaultCount:
-                break;
+        if (fault == kBusy) {
+            sim::SetBusyStatus(server_, camera_, 1);
+            return;
         }
+        const Injection& i = kInjections[fault];
+        sim::InjectFault(server_, camera_, i.fault, i.code == kMiddle ? row.middle : i.code,
+                         i.count);
     }
 
     // The camera back as it was: no fault, not busy, plugged, transfers free,
