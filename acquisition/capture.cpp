@@ -108,6 +108,10 @@ extern "C" TAVCAM_API int32_t WINAPI USBCaptureFrame(const char* pCameraName,
     if (c.event) plat::ResetEvent(c.event);
     rp.hReaderEvent = c.event;
 
+    // Neither of the next two fails in a test: the transfer is at most 256 MiB
+    // (refused above otherwise), and the camera answered the window writes
+    // just before, so only a process out of memory or a camera leaving in
+    // between gets here. Both end as every failure after the claim does.
     c.buffer = (uint8_t*)plat::LocalAlloc(LPTR, (size_t)sizes.transferBytes);
     if (!c.buffer) return Finish(c, 0);
     c.camera = OpenCamera(index);

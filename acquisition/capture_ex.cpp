@@ -174,6 +174,10 @@ TAVCAM_API int32_t WINAPI USBCaptureFrameEx(const char* pCameraName, CaptureFram
             return Release(c, CAPEX_START_FAILED);
         frameLimit = seq->nSequenceFrames - 2;
     }
+    // The camera answered the window writes (and the sequence command) just
+    // before: only one leaving in between fails this open, a race no test can
+    // place an unplug in; as for the internal buffers above, which fail only
+    // in a process out of memory.
     c.camera = OpenCamera(index);
     if (!CameraOpened(c.camera)) return Release(c, CAPEX_OPEN_FAILED);
     if (!ResetFifo(c.camera, 1) || !StartStream(c.camera, W, L + 4, b, T, slot.Record.CameraModel))

@@ -61,7 +61,7 @@ const FrameRule* FindFrameRule(Loop loop, uint32_t bytesPerPixel, uint32_t outBi
         case Loop::Reader:
             return Find(kReaderRules, bytesPerPixel, outBits, format);
     }
-    return nullptr;
+    return nullptr;  // every Loop returns above; this only ends the function
 }
 
 uint64_t RoomNeeded(Room room, uint64_t imageBytes) {
@@ -75,7 +75,7 @@ uint64_t RoomNeeded(Room room, uint64_t imageBytes) {
         case Room::Half:
             return imageBytes / 2;
     }
-    return imageBytes;
+    return imageBytes;  // every Room returns above; this only ends the function
 }
 
 bool PictureHasRoom(Conversion conversion, uint8_t* picture, uint64_t room, uint32_t sat,

@@ -189,6 +189,8 @@ int32_t StartClaimed(const StartRequest& q, int index, DeviceSlot& slot) {
     // A reader keeps the library loaded until it ends (see CreateLibraryThread).
     HANDLE thread = plat::CreateLibraryThread(AttachReadThread, &rp, &threadId);
     if (!thread) {
+        // Only a process out of threads gets here: no test can make thread
+        // creation fail at will. The claim goes back like every failed start's.
         Trace("%s: Device %d the reader thread could not be created  \r\n", who, index);
         SetClaimKind(rp, kClaimNone);
         return 0;

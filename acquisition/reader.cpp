@@ -142,6 +142,8 @@ bool SetUpBuffers(Reader& r, DWORD* code) {
     for (int i = 0; i < 2; ++i) {
         r.internal[i] = (uint8_t*)plat::LocalAlloc(LPTR, (size_t)r.sizes.transferBytes);
         if (!r.internal[i]) {
+            // Transfers are at most 256 MiB (refused at the start otherwise):
+            // only a process out of memory gets here, which no test arranges.
             *code = i == 0 ? 5 : 6;
             return false;
         }
@@ -185,6 +187,9 @@ DWORD WINAPI AttachReadThread(LPVOID param) {
 
     r.camera = OpenCamera((int)rp.nDevice);
     if (!CameraOpened(r.camera)) {
+        // The camera left between the start's last request and this open:
+        // a race no test can place an unplug in. The reader then ends as it
+        // does when its stream start fails (the fault matrix's unplug case).
         Trace("AttachReadThread unable to get handle to the usb device \r\n");
         return End(r, 1);
     }

@@ -77,7 +77,7 @@ bool Passes(const SetRow& row, const CameraRecord& record, uint32_t value) {
         case Check::BitsMax3:
             return value <= 3;
     }
-    return false;
+    return false;  // every Check returns above; this only ends the function
 }
 
 void TraceSet(uint32_t id, const char* name, uint32_t value) {

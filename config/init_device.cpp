@@ -59,6 +59,9 @@ bool SameCameraName(const char* name, const char* cached) {
         if (a != FoldCase(cached[i])) return false;
         if (a == 0) return true;
     }
+    // 255 equal characters and no end: the cached name is the unterminated
+    // field of a record read from flash by an initialisation that then failed
+    // (a stored name is cut to 254). Only a record built for it gets here.
     return true;
 }
 

@@ -38,7 +38,7 @@ inline bool WriteApplies(const CameraRecord& record, const PresetWrite& w) {
         case WriteWhen::SeveralFormats:
             return record.FormatCount > 1;
     }
-    return false;
+    return false;  // every WriteWhen returns above; this only ends the function
 }
 
 inline uint32_t WriteValue(const DeviceSlot& slot, int preset, const PresetWrite& w) {

@@ -85,7 +85,7 @@ constexpr DWORD kIdentificationPauseMs = 50;  // between an identification reque
 // One IOCTL_CAM_SEND_REQUEST with inputSize bytes of block.
 bool SendRequest(HANDLE camera, const void* block, uint32_t inputSize);
 // One IOCTL_CAM_READ_REPLY: the 8-byte fetch header in, 64 reply bytes out
-// (left zero when the fetch fails).
+// (left zero when the fetch fails). A reply of fewer than 64 bytes fails.
 bool FetchReply(HANDLE camera, uint8_t reply[64]);
 
 }  // namespace tav

@@ -66,7 +66,11 @@ int EnumerateCameras() {
                 plat::SetupDiDestroyDeviceInfoList(set);
                 return i;
             }
-            continue;  // this interface is unreadable: its slot keeps its old path
+            // This interface is unreadable: its slot keeps its old path. Only
+            // the Windows driver's enumeration fails this way (our POSIX
+            // stand-in lists sorted directory entries and ends with
+            // ERROR_NO_MORE_ITEMS), so no test on POSIX reaches it.
+            continue;
         }
         if (TakeInterface(set, &data, i)) anyOpened = true;
     }

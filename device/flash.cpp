@@ -77,6 +77,8 @@ TAVCAM_API int32_t WINAPI ReadDataFromFlash(int32_t nDevice, uint32_t nPage, uin
     if (!CameraOpened(camera)) return 0;
     auto* buffer = (uint8_t*)plat::LocalAlloc(LPTR, rounded);
     if (!buffer) {
+        // At most 16896 bytes: no test can make such an allocation fail short
+        // of exhausting the process; the clean-up is that of a failed read.
         plat::CloseHandle(camera);
         return 0;
     }

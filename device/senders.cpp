@@ -23,6 +23,11 @@ bool FetchReply(HANDLE camera, uint8_t reply[64]) {
     DWORD returned = 0;
     bool ok = plat::DeviceIoControl(camera, IOCTL_CAM_READ_REPLY, header.bytes, kRequestHeaderBytes,
                                     reply, kReplyBytes, &returned, nullptr) != 0;
+    // The driver hands over all 64 bytes of the answer. A reply cut short is
+    // not the camera's answer: the bytes that didn't come would read as zeros,
+    // a flash page or identification block with a hole in it, or a status
+    // made up. It counts as a failed fetch.
+    if (returned != kReplyBytes) ok = false;
     // A failed fetch leaves the answer zero, whatever the driver left behind.
     if (!ok) memset(reply, 0, kReplyBytes);
     return ok;

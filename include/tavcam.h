@@ -274,7 +274,11 @@ TAVCAM_API int32_t WINAPI USBDeviceSWReset(void);
  * These take the device index itself: only its low byte counts, read as a
  * signed number, and an index outside 0..7 (or one whose camera can't be
  * opened) gives 0 without a request. Each call opens the camera, sends, waits
- * the camera's 100 ms (also after a failed request) and closes it again. */
+ * the camera's 100 ms (also after a failed request) and closes it again.
+ * Wherever the library fetches a reply (here, and in the flash, I2C,
+ * identification and feature calls), a reply of fewer than its 64 bytes
+ * counts as a failed fetch (our check): its missing bytes are never read as
+ * zeros. */
 
 /* Sends the vendor command nCode with the three words (their low 16 bits,
  * high byte first). 1 when the driver took the request, else 0. */

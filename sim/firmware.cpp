@@ -217,9 +217,30 @@ Reply ReadReply(ConnectionState* conn, const std::vector<uint8_t>& in, uint32_t 
 
 }  // namespace
 
+bool TakeAnswerAway(Camera* cam, uint32_t code, Reply* reply) {
+    if (TakeFault(cam, Fault::Unplug, code)) {
+        DisconnectLocked(cam);
+        reply->drop = true;
+        return true;
+    }
+    if (TakeFault(cam, Fault::DropConnection, code)) {
+        reply->drop = true;
+        return true;
+    }
+    if (TakeFault(cam, Fault::NoAnswer, code)) {
+        reply->silent = true;
+        return true;
+    }
+    return false;
+}
+
 bool TakeFault(Camera* cam, Fault fault, uint32_t code) {
     for (FaultEntry& f : cam->faults) {
         if (f.fault == fault && f.remaining > 0 && (f.code == 0 || f.code == code)) {
+            if (f.skip > 0) {
+                --f.skip;
+                continue;
+            }
             --f.remaining;
             return true;
         }
@@ -241,17 +262,17 @@ Reply HandleRequest(Camera* cam, ConnectionState* conn, uint32_t code,
                     const std::vector<uint8_t>& input, uint32_t outCapacity) {
     if (code == kReadStream) return ReadStream(cam, outCapacity);  // takes the lock itself
     std::lock_guard<std::mutex> guard(cam->mu);
-    if (TakeFault(cam, Fault::DropConnection, code)) {
-        Reply r;
-        r.drop = true;
-        return r;
-    }
+    Reply none;
+    if (TakeAnswerAway(cam, code, &none)) return none;
     if (TakeFault(cam, Fault::FailRequest, code)) return Fail(kErrGenFailure);
     switch (code) {
         case kSendRequest:
             return SendRequest(cam, conn, input);
-        case kReadReply:
-            return ReadReply(conn, input, outCapacity);
+        case kReadReply: {
+            Reply r = ReadReply(conn, input, outCapacity);
+            if (r.ok && TakeFault(cam, Fault::ShortReply, code)) r.data.resize(2);
+            return r;
+        }
         case kStartStream:
             return StartStream(cam, input);
         case kStopStream:

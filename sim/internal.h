@@ -55,7 +55,8 @@ struct Reply {
     bool ok = false;
     uint32_t error = 0;
     std::vector<uint8_t> data;
-    bool drop = false;  // close the connection without an answer
+    bool drop = false;    // close the connection without an answer
+    bool silent = false;  // no answer; the connection stays open until the client hangs up
 };
 
 inline Reply Fail(uint32_t error) {
@@ -114,6 +115,7 @@ struct FaultEntry {
     Fault fault;
     uint32_t code;
     uint32_t remaining;
+    uint32_t skip;  // matching requests still to let pass
 };
 
 struct Server;
@@ -145,6 +147,8 @@ struct Camera {
     StreamGeometry cacheGeometry;
     std::vector<std::vector<uint8_t>> frameCache;
     std::vector<FaultEntry> faults;
+    AnswerHook answerHook = nullptr;  // SetAnswerHook
+    void* answerContext = nullptr;
     std::vector<Request> log;
     std::vector<uint64_t> logIds;  // log[i] is request logIds[i]
     uint64_t nextLogId = 0;
@@ -154,6 +158,9 @@ struct Camera {
     int wakePipe[2] = {-1, -1};
     std::thread acceptThread;
     std::vector<std::unique_ptr<Connection>> connections;  // under mu
+    // Connections of an unplug that happened on a connection thread (the
+    // Unplug fault), joined by the next Unplug, PlugBack or Stop. Under mu.
+    std::vector<std::unique_ptr<Connection>> retired;
 };
 
 struct Server {
@@ -176,6 +183,9 @@ Reply HandleRequest(Camera* cam, ConnectionState* conn, uint32_t code,
                     const std::vector<uint8_t>& input, uint32_t outCapacity);
 // Consumes one count of a matching fault; true when one applied.
 bool TakeFault(Camera* cam, Fault fault, uint32_t code);
+// The faults that leave a request without an answer (Unplug, DropConnection,
+// NoAnswer), cam->mu held: true when one applied and *reply says which.
+bool TakeAnswerAway(Camera* cam, uint32_t code, Reply* reply);
 // Power-up state of a camera's controller (flash and log excepted).
 void ResetController(Camera* cam);
 
@@ -194,6 +204,9 @@ void PersistPages(Camera* cam);
 
 // server.cpp
 uint64_t NowMs(Server* server);
+// Unplugs the camera without waiting for its threads (cam->mu held): the
+// socket file goes and every connection breaks. Safe on a connection thread.
+void DisconnectLocked(Camera* cam);
 
 // tcp_transport.cpp: the loopback-TCP transport (UseLoopbackTcp).
 // "cam0.sock" -> "cam0.tcp"; a name without ".sock" stays as it is.

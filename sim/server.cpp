@@ -99,6 +99,38 @@ void CompleteLog(Camera* cam, uint64_t id, const Reply& reply) {
     }
 }
 
+// A request the camera doesn't answer: the connection stays silent until the
+// client hangs up (its time-out) or the camera is unplugged (which shuts the
+// connection down). Either ends the connection.
+void StaySilent(Camera* cam, Connection* conn) {
+    for (;;) {
+        struct pollfd p = {conn->fd, POLLIN | POLLRDHUP, 0};
+        int n = poll(&p, 1, 100);
+        if (n < 0 && errno != EINTR) return;
+        if (n > 0) return;  // hung up, shut down, or (against the protocol) more bytes
+        std::lock_guard<std::mutex> guard(cam->mu);
+        if (!cam->plugged) return;
+    }
+}
+
+// The answer hook's view of a reply, and back.
+void ApplyAnswerHook(Camera* cam, uint32_t code, const std::vector<uint8_t>& input, Reply* reply) {
+    AnswerHook hook;
+    void* context;
+    {
+        std::lock_guard<std::mutex> guard(cam->mu);
+        hook = cam->answerHook;
+        context = cam->answerContext;
+    }
+    if (!hook) return;
+    Answer answer{reply->ok, std::move(reply->data)};
+    hook(code, input, &answer, context);
+    reply->ok = answer.ok;
+    reply->data = std::move(answer.data);
+    if (!reply->ok && reply->error == 0) reply->error = kErrGenFailure;
+    if (reply->ok) reply->error = 0;
+}
+
 void Serve(Camera* cam, Connection* conn) {
     for (;;) {
         uint8_t header[12];
@@ -111,9 +143,11 @@ void Serve(Camera* cam, Connection* conn) {
         if (n > 0 && !ReadFull(conn->fd, input.data(), n)) break;
         const uint64_t id = AppendLog(cam, code, input, m);
         Reply reply = HandleRequest(cam, &conn->state, code, input, m);
+        if (!reply.drop && !reply.silent) ApplyAnswerHook(cam, code, input, &reply);
         if (reply.data.size() > m) reply.data.resize(m);
         CompleteLog(cam, id, reply);
-        if (reply.drop) break;
+        if (reply.silent) StaySilent(cam, conn);
+        if (reply.drop || reply.silent) break;
         uint8_t answer[12];
         PutLE32(answer, reply.ok ? 1 : 0);
         PutLE32(answer + 4, (uint32_t)reply.data.size());
@@ -215,28 +249,29 @@ bool OpenSocket(Camera* cam) {
     return true;
 }
 
-void CloseSocket(Camera* cam) {
+// Joins what an unplug left behind: the accept thread, the connections'
+// threads, the listening socket and the wake pipe. Not on the camera's own
+// threads; the camera is unplugged.
+void Reap(Camera* cam) {
     std::vector<std::unique_ptr<Connection>> conns;
     {
         std::lock_guard<std::mutex> guard(cam->mu);
-        if (!cam->plugged) return;
-        cam->plugged = false;
-        unlink(cam->path.c_str());  // the camera leaves
-        char wake = 1;
-        ssize_t ignored = write(cam->wakePipe[1], &wake, 1);
-        (void)ignored;
-        for (auto& c : cam->connections) shutdown(c->fd, SHUT_RDWR);
-        conns.swap(cam->connections);
-        cam->stream.running = false;
-        ++cam->stream.generation;
-        cam->streamWake.notify_all();
+        conns.swap(cam->retired);
     }
     if (cam->acceptThread.joinable()) cam->acceptThread.join();
     JoinConnections(conns);
-    close(cam->listenFd);
-    close(cam->wakePipe[0]);
-    close(cam->wakePipe[1]);
-    cam->listenFd = cam->wakePipe[0] = cam->wakePipe[1] = -1;
+    for (int* fd : {&cam->listenFd, &cam->wakePipe[0], &cam->wakePipe[1]}) {
+        if (*fd >= 0) close(*fd);
+        *fd = -1;
+    }
+}
+
+void CloseSocket(Camera* cam) {
+    {
+        std::lock_guard<std::mutex> guard(cam->mu);
+        DisconnectLocked(cam);
+    }
+    Reap(cam);
 }
 
 std::vector<uint8_t> PageImage(const std::vector<uint8_t>& bytes) {
@@ -247,6 +282,21 @@ std::vector<uint8_t> PageImage(const std::vector<uint8_t>& bytes) {
 }
 
 }  // namespace
+
+void DisconnectLocked(Camera* cam) {
+    if (!cam->plugged) return;
+    cam->plugged = false;
+    unlink(cam->path.c_str());  // the camera leaves
+    char wake = 1;
+    ssize_t ignored = write(cam->wakePipe[1], &wake, 1);
+    (void)ignored;
+    for (auto& c : cam->connections) shutdown(c->fd, SHUT_RDWR);
+    for (auto& c : cam->connections) cam->retired.push_back(std::move(c));
+    cam->connections.clear();
+    cam->stream.running = false;
+    ++cam->stream.generation;
+    cam->streamWake.notify_all();
+}
 
 uint64_t NowMs(Server* server) {
     uint64_t (*clock)() = server->clock.load();
@@ -342,6 +392,7 @@ void PlugBack(Server* server, int camera) {
         if (cam->plugged) return;
         ResetController(cam);  // powered up afresh; the flash keeps its pages
     }
+    Reap(cam);  // an unplug on a connection thread left its threads to join
     OpenSocket(cam);
 }
 
@@ -489,11 +540,20 @@ void SetBusyStatus(Server* server, int camera, uint32_t status) {
     cam->busyStatus = status;
 }
 
-void InjectFault(Server* server, int camera, Fault fault, uint32_t code, uint32_t count) {
+void InjectFault(Server* server, int camera, Fault fault, uint32_t code, uint32_t count,
+                 uint32_t after) {
     Camera* cam = Find(server, camera);
     if (!cam || count == 0) return;
     std::lock_guard<std::mutex> guard(cam->mu);
-    cam->faults.push_back({fault, code, count});
+    cam->faults.push_back({fault, code, count, after});
+}
+
+void SetAnswerHook(Server* server, int camera, AnswerHook hook, void* context) {
+    Camera* cam = Find(server, camera);
+    if (!cam) return;
+    std::lock_guard<std::mutex> guard(cam->mu);
+    cam->answerHook = hook;
+    cam->answerContext = context;
 }
 
 void ClearFaults(Server* server, int camera) {

@@ -200,9 +200,40 @@ enum class Fault {
     DropConnection,     // the next N requests of this code close the connection unanswered
     TwoByteTransfer,    // the next N stream reads return exactly 2 bytes
     BadEndMarker,       // the next N stream reads carry a wrong end marker only
+    ShortReply,         // the next N reply fetches return 2 of their 64 bytes
+    // The next N requests of this code get no answer: the camera stops
+    // answering. The connection stays open and silent until the client hangs
+    // up or the camera is unplugged (or the server stops).
+    NoAnswer,
+    // The next request of this code unplugs the camera while it is served: it
+    // gets no answer, every connection to the camera breaks and its socket
+    // file goes, as when the cable is pulled mid-call. PlugBack brings it back.
+    Unplug,
 };
 // code: the control code the fault applies to (0 = any). count: how many.
-void InjectFault(Server* server, int camera, Fault fault, uint32_t code, uint32_t count);
+// after: that many matching requests pass untouched first (a fault in the
+// middle of a call: the fourth write, the reader's first request after the
+// start's last).
+void InjectFault(Server* server, int camera, Fault fault, uint32_t code, uint32_t count,
+                 uint32_t after = 0);
 void ClearFaults(Server* server, int camera);
+
+// ---- Answers from outside ---------------------------------------------------------------
+//
+// For fuzzing what a camera sends. After the firmware has answered a request
+// (faults included), the hook sees the control code, the request's input
+// bytes and the answer, and may change the answer: its result and its bytes
+// (a reply fetch's 64, a stream read's transfer; any length, cut to the
+// request's output capacity when sent). A request that gets no answer (a
+// dropped connection, NoAnswer, Unplug) doesn't reach the hook. The hook runs
+// on the server's connection threads, for one request of a connection at a
+// time but for several connections at once. Null removes it.
+struct Answer {
+    bool ok;
+    std::vector<uint8_t> data;
+};
+typedef void (*AnswerHook)(uint32_t code, const std::vector<uint8_t>& input, Answer* answer,
+                           void* context);
+void SetAnswerHook(Server* server, int camera, AnswerHook hook, void* context);
 
 }  // namespace sim

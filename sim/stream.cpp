@@ -187,11 +187,8 @@ static void CopyRenderedFrame(Camera* cam, FrameSpec spec, const StreamGeometry&
 
 Reply ReadStream(Camera* cam, uint32_t outCapacity) {
     std::unique_lock<std::mutex> lock(cam->mu);
-    if (TakeFault(cam, Fault::DropConnection, kReadStream)) {
-        Reply r;
-        r.drop = true;
-        return r;
-    }
+    Reply none;
+    if (TakeAnswerAway(cam, kReadStream, &none)) return none;
     if (TakeFault(cam, Fault::FailRequest, kReadStream)) return Fail(kErrGenFailure);
     StreamState& s = cam->stream;
     if (!s.running) return Fail(kErrGenFailure);

@@ -86,6 +86,25 @@ TEST_F(CaptureExTest, ASequenceSkipsItsFirstFramesAndRecordsAreCopied) {
     EXPECT_EQ(param_.nFormat, 1u);
 }
 
+// Sequential colour: each frame goes into the channel its second line names,
+// of the picture it is handed over as (one frame a transfer here).
+TEST_F(CaptureExTest, SequentialColourFramesGoIntoTheChannelTheyName) {
+    const FormatCase quazi = {"SequentialColour", Model::LongLayout, 255, 8, 24, Expect::Quazi};
+    ASSERT_NO_FATAL_FAILURE(OpenCamera(quazi));
+    for (uint32_t k = 0; k < 3; ++k) {
+        buffers_[k].assign(3 * kW * kH, 0x11);
+        ex_.pDirectBuffer[k] = buffers_[k].data();
+    }
+    param_.nPictures = 3;
+    ASSERT_EQ(Capture(), CAPEX_OK);
+    for (uint32_t n = 0; n < 3; ++n) {
+        std::vector<uint8_t> expected(3 * kW * kH, 0x11);
+        Apply(Expect::Quazi, RawFrame(n, kW, 1), kW, kW, kH, 100, &expected);
+        EXPECT_TRUE(buffers_[n] == expected) << "picture " << n;
+    }
+    EXPECT_TRUE(traces_.Contains("Send QuaziColour Frame"));
+}
+
 // Direct mode: raw transfers go into the ring in order, nothing is converted
 // or cleared, and pLastBuffer names the buffer of the last picture.
 TEST_F(CaptureExTest, DirectModeFillsTheRingInOrder) {
@@ -160,6 +179,21 @@ TEST_F(CaptureExTest, EveryResultLeavesTheCameraIdle) {
              sim::InjectFault(t.server, t.camera, sim::Fault::FailRequest,
                               tav::IOCTL_CAM_SEND_REQUEST, 1);
          }},
+        {"the sequence command fails", CAPEX_START_FAILED, "",
+         [](const Ctx& t, CaptureFrameExParam* p) {
+             *t.seq = CaptureSequence{};
+             t.seq->bSequence = 1;
+             t.seq->nSequenceFrames = 2;
+             p->pSequence = t.seq;
+             // The four window writes pass; the 0x1A0 command after them fails.
+             sim::InjectFault(t.server, t.camera, sim::Fault::FailRequest,
+                              tav::IOCTL_CAM_SEND_REQUEST, 1, 4);
+         }},
+        {"FIFO reset fails", CAPEX_START_FAILED, "F1",
+         [](const Ctx& t, CaptureFrameExParam*) {
+             sim::InjectFault(t.server, t.camera, sim::Fault::FailRequest,
+                              tav::IOCTL_CAM_SEND_REQUEST, 1, 4);
+         }},
         {"stream start fails", CAPEX_START_FAILED, "F1S",
          [](const Ctx& t, CaptureFrameExParam*) {
              sim::InjectFault(t.server, t.camera, sim::Fault::FailRequest,
@@ -195,6 +229,14 @@ TEST_F(CaptureExTest, EveryResultLeavesTheCameraIdle) {
     // A camera this process never initialised reads as busy.
     EXPECT_EQ(USBCaptureFrameEx("AcqCam-5", &param_), CAPEX_RUNNING);
     EXPECT_EQ(Capture(), CAPEX_OK);
+    // A picture that can't be written is skipped, not a failure: the capture
+    // goes on and ends normally with nothing written there.
+    ClearLog();
+    ex_.pDirectBuffer[0] = readOnly;
+    EXPECT_EQ(Capture(), CAPEX_OK);
+    EXPECT_TRUE(traces_.Contains("Not enough memory for frame transfer"));
+    EXPECT_EQ(StreamRequests(), "F1SRXF0");
+    ex_.pDirectBuffer[0] = buffers_[0].data();
     munmap(readOnly, kW * (kH + 4));
 }
 

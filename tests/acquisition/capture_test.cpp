@@ -2,6 +2,9 @@
 #include <string.h>
 #include <sys/mman.h>
 
+#include <chrono>
+#include <future>
+
 #include "acquisition_fixture.h"
 #include "core/attach.h"
 
@@ -143,6 +146,7 @@ TEST_F(CaptureEndsTest, FailuresLeaveTheCameraIdle) {
         int32_t result;
         const char* requests;
         bool eventSet;
+        uint32_t after = 0;  // matching requests that pass before the fault
     } cases[] = {
         {"read fails, stop works", sim::Fault::FailStreamRead, tav::IOCTL_CAM_READ_STREAM, 1,
          "F1SRXX", true},
@@ -151,6 +155,9 @@ TEST_F(CaptureEndsTest, FailuresLeaveTheCameraIdle) {
         {"stream start fails", sim::Fault::FailRequest, tav::IOCTL_CAM_START_STREAM, 0, "F1S",
          true},
         {"window fails", sim::Fault::FailRequest, tav::IOCTL_CAM_SEND_REQUEST, 0, "", false},
+        // The four window writes pass; the FIFO reset after them fails.
+        {"FIFO reset fails", sim::Fault::FailRequest, tav::IOCTL_CAM_SEND_REQUEST, 0, "F1", true,
+         4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -159,7 +166,7 @@ TEST_F(CaptureEndsTest, FailuresLeaveTheCameraIdle) {
         if (c.code == tav::IOCTL_CAM_STOP_STREAM)
             sim::InjectFault(server_, camera_, sim::Fault::FailStreamRead,
                              tav::IOCTL_CAM_READ_STREAM, 1);
-        sim::InjectFault(server_, camera_, c.fault, c.code, 1);
+        sim::InjectFault(server_, camera_, c.fault, c.code, 1, c.after);
         EXPECT_EQ(Capture(), c.result);
         EXPECT_EQ(StreamRequests(), c.requests);
         EXPECT_TRUE(tav::CameraIdle(Slot().ReadParameters));
@@ -182,6 +189,25 @@ TEST_F(CaptureEndsTest, FailuresLeaveTheCameraIdle) {
     param_.ppBuffers = nullptr;
     EXPECT_EQ(USBCaptureFrame(name_.c_str(), &param_), 0);
     EXPECT_EQ(Log().size(), 0u);
+}
+
+// USBLiveVideoStop during a capture doesn't stop it: past its 200 ms grace it
+// sends no stream stop and goes on waiting, and it returns once the capture
+// has ended and set the reader-finished event.
+TEST_F(CaptureEndsTest, AStopDuringACaptureWaitsForTheCapturesEnd) {
+    ASSERT_NO_FATAL_FAILURE(OpenCamera(kBayer));
+    sim::GateTransfers(server_, camera_, true);
+    std::future<int32_t> capture = std::async(std::launch::async, [this] { return Capture(); });
+    ASSERT_TRUE(sim::WaitForReadAtGate(server_, camera_, 10000));
+    std::future<int32_t> stop =
+        std::async(std::launch::async, [this] { return USBLiveVideoStop(name_.c_str()); });
+    EXPECT_EQ(stop.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout);
+    EXPECT_EQ(StreamRequests(), "F1SR");
+    sim::AllowTransfers(server_, camera_, 1);
+    EXPECT_EQ(capture.get(), 1);
+    EXPECT_EQ(stop.get(), 1);
+    EXPECT_EQ(StreamRequests(), "F1SRX");
+    EXPECT_TRUE(tav::CameraIdle(Slot().ReadParameters));
 }
 
 // With two-byte samples a model-5 camera marks frames 0xFF/0xFE; a transfer

@@ -186,6 +186,38 @@ TEST_F(ReaderTest, ReadFailuresRestartTheStreamWithinTheirCounts) {
     }
 }
 
+// The reader's own first requests failing end it at once, its event set and
+// the camera given back: the FIFO reset (the start's four window writes and
+// its shutter write pass), or the stream start.
+TEST_F(ReaderTest, AFifoResetOrStreamStartThatFailsEndsTheReader) {
+    ASSERT_NO_FATAL_FAILURE(OpenCamera(kBayer));
+    struct Case {
+        const char* what;
+        uint32_t code, after;
+        const char* trace;
+        const char* requests;
+    } cases[] = {
+        {"FIFO reset", tav::IOCTL_CAM_SEND_REQUEST, 5,
+         "AttachReadThread unable to reset the FIFO before stream's start", "F1"},
+        {"stream start", tav::IOCTL_CAM_START_STREAM, 0, "AttachReadThread unable to start stream",
+         "F1S"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ClearLog();
+        sim::InjectFault(server_, camera_, sim::Fault::FailRequest, c.code, 1, c.after);
+        request_.pImage = picture_.data();
+        request_.pColourTable = (void*)ColourTable();
+        request_.hFrameEvent = event_;
+        ASSERT_EQ(USBLiveVideoStartEx(name_.c_str(), &request_), 1);
+        EXPECT_TRUE(ReaderEnds());
+        EXPECT_TRUE(traces_.Contains(c.trace));
+        EXPECT_EQ(StreamRequests(), c.requests);
+        sim::ClearFaults(server_, camera_);
+        plat::ResetEvent(tav::ReaderEvent(0));
+    }
+}
+
 TEST_F(ReaderTest, AStopRequestIsHonouredBetweenRestarts) {
     ASSERT_NO_FATAL_FAILURE(OpenCamera(kBayer));
     ASSERT_NO_FATAL_FAILURE(StartEvent());

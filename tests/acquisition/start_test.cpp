@@ -1,6 +1,7 @@
 // The live-video start calls and USBLiveVideoStop: their results, what they
 // send before the reader starts, and that a failed start leaves the camera
 // claimable.
+#include <string.h>
 #include <sys/mman.h>
 
 #include <memory>
@@ -88,6 +89,63 @@ TEST_F(StartTest, FailedStartsGiveTheirResultAndLeaveTheCameraClaimable) {
     EXPECT_EQ(StreamRequests(), "");
     EXPECT_EQ(Start(LIVE_MODE_EVENT), 1);
     EXPECT_EQ(plat::WaitForSingleObject(event_, 10000), WAIT_OBJECT_0);
+}
+
+// Every loop with the same camera: the three starts, and both captures
+// (each takes one picture into picture_).
+struct Loops {
+    int32_t live[3];
+    int32_t capture;
+    int32_t captureEx;
+};
+
+// A scan area the camera window refuses (16 pixels wide: USBSetScanArea takes
+// it, the window wants 32) and a format whose samples are below one byte both
+// start nothing, in any loop, and leave the camera claimable.
+TEST_F(StartTest, AreasTheWindowRefusesAndSamplesBelowOneByteStartNothing) {
+    struct Case {
+        const char* what;
+        FormatCase format;
+        uint32_t width, height;
+        Loops expected;
+    } cases[] = {
+        {"a window of 16 x 16", kBayer, 16, 16, {{0, 0, 0}, 0, CAPEX_WINDOW_FAILED}},
+        {"4-bit samples",
+         {"Packed4", sim::Model::LongLayout, 1, 4, 8, Expect::Dropped},
+         0,
+         0,
+         {{0, 0, 0}, 0, CAPEX_NO_BUFFER}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NO_FATAL_FAILURE(OpenCamera(c.format, c.width, c.height));
+        const uint32_t modes[3] = {LIVE_MODE_WINDOW, LIVE_MODE_EVENT, LIVE_MODE_CALLBACK};
+        for (int m = 0; m < 3; ++m) EXPECT_EQ(Start(modes[m]), c.expected.live[m]) << m;
+        uint32_t sat = 100;
+        void* pictures[1] = {picture_.data()};
+        CaptureParam capture{};
+        capture.nFrames = 1;
+        capture.pSatCoefficient = &sat;
+        capture.pColourTable = (void*)ColourTable();
+        capture.ppBuffers = pictures;
+        EXPECT_EQ(USBCaptureFrame(name_.c_str(), &capture), c.expected.capture);
+        LiveVideoParamEx ex{};
+        ex.pDirectBuffer[0] = picture_.data();
+        CaptureFrameExParam captureEx{};
+        captureEx.pLiveVideoParamEx = &ex;
+        captureEx.pSatCoefficient = &sat;
+        captureEx.pColourTable = (void*)ColourTable();
+        EXPECT_EQ(USBCaptureFrameEx(name_.c_str(), &captureEx), c.expected.captureEx);
+        EXPECT_EQ(StreamRequests(), "");
+        EXPECT_TRUE(tav::CameraIdle(Slot().ReadParameters));
+        EXPECT_EQ(tav::ReaderThreadOf(Slot().ReadParameters), nullptr);
+        // The next case's camera afresh, new to the process.
+        sim::Stop(server_);
+        server_ = sim::Start(dir_.path);
+        ASSERT_NE(server_, nullptr);
+        sim::SetClock(server_, plat::Now);
+        memset(&Slot(), 0, sizeof Slot());
+    }
 }
 
 TEST_F(StartTest, ABusyCameraOrAFailedStatusQueryStartsNothing) {

@@ -50,6 +50,10 @@ TEST_F(FeatureTest, SetValuesAreSentThenStoredAndReadBackFromThePreset) {
     EXPECT_EQ(Feature(0x818), 90u);
     EXPECT_EQ(Feature(0x814), 150u);
     EXPECT_EQ(tav::SatCoefficientOf(Slot().ReadParameters), 150u);
+
+    // 0x1C14 reports the preset's value, which nothing sets.
+    Slot().WorkLong.Preset[0].Info1C14 = 0x1234;
+    EXPECT_EQ(Feature(0x1C14), 0x1234u);
 }
 
 TEST_F(FeatureTest, ChecksRefuseBeforeSendingAndFailedWritesStoreNothing) {
@@ -80,6 +84,9 @@ TEST_F(FeatureTest, OutputSignalsKeepOnlyBitZeroOfTheValue) {
     EXPECT_EQ(Set(0x1E00, 1), 1);
     EXPECT_EQ(Set(0x1E03, 3), 1);
     EXPECT_EQ(Feature(0x1E14), 0xDu);
+    EXPECT_EQ(Set(0x1E01, 7), 1);
+    EXPECT_EQ(Feature(0x1E14), 0xFu);
+    EXPECT_EQ(Set(0x1E01, 0), 1);
     EXPECT_EQ(Set(0x1E02, 4), 1);
     EXPECT_EQ(Feature(0x1E14), 0x9u);
     EXPECT_EQ(Commands()[0], WriteReg(0x1E02, 5));  // the camera gets the whole value

@@ -48,6 +48,19 @@ TEST_F(FormatTest, SwitchRemembersAndRestoresScanAreasAndResetsTheShutter) {
     EXPECT_EQ(Commands()[1], WriteReg(0x81C, 100));
 }
 
+// A format whose remembered area the scan-area checks refuse (here a width
+// of 0): the switch fails after the format select, which stays done.
+TEST_F(FormatTest, ARememberedAreaThatIsRefusedFailsTheSwitchHalfDone) {
+    Slot().Record.Formats[0].PartialScan = 1;
+    Slot().Record.Formats[1].PartialScan = 1;
+    Slot().Record.Formats[1].UnitSize = 4u << 16 | 2u;
+    Slot().Record.Formats[1].Width = 0;
+    EXPECT_EQ(USBSetFormat(name_.c_str(), 1), 0);
+    EXPECT_EQ(Commands(), (std::vector<Command>{WriteReg(0x1FF, 1)}));
+    EXPECT_EQ(Slot().Record.CurrentFormat, 1u);
+    ExpectArea(0, 0, 320, 240);  // the area in force stays
+}
+
 TEST_F(FormatTest, SameFormatIsSentAgainAndUnknownFormatsChangeNothing) {
     ASSERT_EQ(Area(8, 4, 160, 100), 1);
     ASSERT_EQ(USBSetCameraFeature(name_.c_str(), 0x81C, 50), 1);

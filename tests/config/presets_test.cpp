@@ -9,28 +9,47 @@
 namespace config_test {
 namespace {
 
+// The page a save of `saved` (the preset in force) as preset p with the area
+// (l, t, w, h) in force leaves in flash, from the page before it, either layout.
+template <typename SaveData, typename Preset>
+std::vector<uint8_t> SavedPage(SaveData d, const Preset& saved, uint8_t p, uint16_t l, uint16_t t,
+                               uint16_t w, uint16_t h) {
+    d.CurrentPreset = p;
+    d.Preset[p] = saved;
+    d.Preset[p].Left = l;
+    d.Preset[p].Top = t;
+    d.Preset[p].Width = w;
+    d.Preset[p].Height = h;
+    const uint8_t* e = reinterpret_cast<const uint8_t*>(&d);
+    return std::vector<uint8_t>(e, e + sizeof d);
+}
+
 TEST_F(ConfigTest, SavingTakesTheCurrentPresetWithTheAreaAndFormatInForce) {
     PlugCamera(Long());
-    const std::vector<uint8_t> before = FlashPage1(202);
+    tav::SaveDataLong before = LongOf(FlashPage1(202));
     ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
     ASSERT_EQ(USBSetScanArea(name_.c_str(), 8, 4, 160, 100), 1);
     ASSERT_EQ(USBSetCameraFeature(name_.c_str(), 0x800, 77), 1);
     ClearLog();
     EXPECT_EQ(USBSaveParams(name_.c_str(), 2), 1);
 
-    tav::SaveDataLong expected = LongOf(before);
-    expected.CurrentPreset = 2;
-    expected.Preset[2] = expected.Preset[0];
-    expected.Preset[2].Brightness = 77;
-    expected.Preset[2].Left = 8;
-    expected.Preset[2].Top = 4;
-    expected.Preset[2].Width = 160;
-    expected.Preset[2].Height = 100;
-    const uint8_t* e = reinterpret_cast<const uint8_t*>(&expected);
-    EXPECT_EQ(FlashPage1(202), std::vector<uint8_t>(e, e + 202));
+    tav::PresetLong saved = before.Preset[0];
+    saved.Brightness = 77;
+    EXPECT_EQ(FlashPage1(202), SavedPage(before, saved, 2, 8, 4, 160, 100));
     EXPECT_EQ(Feature(0x620), 2u);
     EXPECT_EQ(Feature(0x624), 2u);
     EXPECT_EQ(Feature(0x800), 77u);
+}
+
+// A camera of the short layout saves its 138 bytes the same way.
+TEST_F(ConfigTest, SavingTheShortLayoutWritesItsOwnPage) {
+    PlugCamera(Short());
+    const tav::SaveDataShort before = ShortOf(FlashPage1(138));
+    ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
+    ASSERT_EQ(USBSetScanArea(name_.c_str(), 4, 2, 128, 120), 1);  // the shutter's 100 lines fit
+    EXPECT_EQ(USBSaveParams(name_.c_str(), 3), 1);
+    EXPECT_EQ(FlashPage1(138), SavedPage(before, before.Preset[0], 3, 4, 2, 128, 120));
+    EXPECT_EQ(Feature(0x620), 3u);
 }
 
 TEST_F(ConfigTest, SavingRefusedByTheChecksLeavesFlashUntouched) {

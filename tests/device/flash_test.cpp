@@ -87,12 +87,40 @@ TEST_F(FlashTest, ShortSaveDataTakesThreeReadsAndCopiesOnlyItsSize) {
     EXPECT_EQ(sends[2].input, Request(8, {1, 3, 0, 128, 64, 0, 0, 0}));
 }
 
-TEST_F(FlashTest, FailedFetchEndsTheReadWithoutCopying) {
-    sim::InjectFault(server_, camera_, sim::Fault::FailRequest, tav::IOCTL_CAM_READ_REPLY, 1);
-    std::vector<uint8_t> data(2016, 0xEE);
-    EXPECT_EQ(ReadDataFromFlash(0, 0, 2016, data.data()), 0);
-    EXPECT_EQ(data, std::vector<uint8_t>(2016, 0xEE));
-    EXPECT_EQ(Sends().size(), 1u);
+// A fetch that fails, and one whose reply is cut short (2 of its 64 bytes,
+// the rest of the piece would read as zeros), end the read alike.
+TEST_F(FlashTest, FailedOrShortFetchEndsTheReadWithoutCopying) {
+    for (sim::Fault fault : {sim::Fault::FailRequest, sim::Fault::ShortReply}) {
+        ClearLog(camera_);
+        sim::InjectFault(server_, camera_, fault, tav::IOCTL_CAM_READ_REPLY, 1);
+        std::vector<uint8_t> data(2016, 0xEE);
+        EXPECT_EQ(ReadDataFromFlash(0, 0, 2016, data.data()), 0) << (int)fault;
+        EXPECT_EQ(data, std::vector<uint8_t>(2016, 0xEE)) << (int)fault;
+        EXPECT_EQ(Sends().size(), 1u) << (int)fault;
+    }
+}
+
+// The write's two bounds on a camera that lets it down: a camera never ready
+// is given up after 100 status polls; a piece that fails ends the write
+// before the next one (the begin and one poll pass, the first piece fails).
+TEST_F(FlashTest, ANeverReadyCameraOrAFailedPieceEndsTheWrite) {
+    sim::Profile slow = sim::MakeProfile(sim::Model::LongLayout, "Slow", "cam1.sock");
+    slow.flashBusyPolls = 1000;
+    const int slowCamera = Plug(slow);
+    ASSERT_EQ(Enumerate(), 2);
+    const std::vector<uint8_t> data = Pattern(202, 7);
+    ClearLog(slowCamera);
+    EXPECT_EQ(WriteDataToFlash(1, 1, 202, data.data()), 0);
+    size_t polls = 0;
+    for (const sim::Request& r : Log(slowCamera))
+        polls += r.code == tav::IOCTL_CAM_SEND_REQUEST && r.input[9] == tav::CMD_FLASH_STATUS;
+    EXPECT_EQ(polls, 100u);
+
+    ClearLog(camera_);
+    sim::InjectFault(server_, camera_, sim::Fault::FailRequest, tav::IOCTL_CAM_SEND_REQUEST, 1, 2);
+    EXPECT_EQ(WriteDataToFlash(0, 1, 202, data.data()), 0);
+    EXPECT_EQ(Sends().size(), 3u);  // begin, poll, the failed first piece
+    EXPECT_NE(sim::Flash(server_, camera_, 1)[0], data[0]);
 }
 
 TEST_F(FlashTest, SaveDataIsWrittenIn51BytePiecesAfterBeginAndPoll) {
