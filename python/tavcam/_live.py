@@ -11,6 +11,7 @@ writes into freed memory.
 
 import atexit
 import ctypes
+import queue
 import threading
 import time
 import weakref
@@ -140,14 +141,16 @@ _claims_lock = threading.Lock()
 class Session:
     """One run of the camera's reader, in callback or event mode.
 
-    Callback mode: ``on_frame(session)`` runs on the reader thread after each
+    Callback mode: ``make_on_frame(session)`` gives the function that runs
+    on the reader thread after each
     delivered frame (the picture is complete in ``picture`` and the raw
     frame's second line is at ``raw_word``); it must be quick: the reader
-    reads the next transfer only when it returns. Event mode (``on_frame``
-    None): the reader sets an event after each frame and runs no Python at
-    all; ``wait`` sleeps on that event."""
+    reads the next transfer only when it returns. To wake a thread in
+    ``wait`` it puts a token in ``bell`` when ``waiting[0]`` is set. Event
+    mode (``make_on_frame`` None): the reader sets an event after each frame and
+    runs no Python at all; ``wait`` sleeps on that event."""
 
-    def __init__(self, camera, geometry, buffers, on_frame, colour_table=None):
+    def __init__(self, camera, geometry, buffers, make_on_frame, colour_table=None):
         self.camera = camera
         self.name = camera._name_bytes
         self.geometry = g = geometry
@@ -183,13 +186,17 @@ class Session:
         if buffers:
             self.request.pLiveVideoParamEx = ctypes.pointer(self.ex)
         self.request.ppRawFrame = ctypes.pointer(self.raw_word)
-        self.on_frame = on_frame
-        self.wake = threading.Event()  # set by on_frame when a waiting thread is to look
+        # A thread in wait() sets waiting[0] and sleeps on the bell; on_frame
+        # clears the flag and rings once. A token left over from an earlier
+        # wait only makes a wait look once more.
+        self.bell = queue.SimpleQueue()
+        self.waiting = [False]
         self.no_room = 0
-        self.callback = L.LiveVideoCallback(self._callback) if on_frame else None
+        self._callback = self._reader_entry(make_on_frame(self)) if make_on_frame else None
+        self.callback = L.LiveVideoCallback(self._callback) if make_on_frame else None
         self.reader_state = None
         self.event = None
-        if on_frame is None:
+        if make_on_frame is None:
             self.event = L.CreateEventA(None, 0, 0, None)  # auto-reset, not set
             if not self.event:
                 raise TavcamError("no event could be made for live video", "CreateEventA", 0)
@@ -201,14 +208,28 @@ class Session:
         self._start_result = None
         self.index = camera.index
 
-    # The reader thread's entry into Python: as little as possible here.
-    def _callback(self, name, code, value, zero, context, _code=ctypes.c_uint32.from_address):
-        if self.reader_state is None:
-            self.reader_state = _ReaderState()
-        if _code(code).value == L.LIVE_CB_FRAME:
-            self.on_frame(self)
-        else:
-            self.no_room += 1
+    def _reader_entry(self, on_frame):
+        """The function the reader thread calls for every notice.
+
+        The reader runs it with cold caches (it has just read and converted a
+        frame), so every object it touches costs: it is one closure over
+        local cells, and reads the notice's code through a ctypes integer
+        made once for the address the library passes (the same each time;
+        made anew should it move)."""
+        frame_code, session = L.LIVE_CB_FRAME, self
+        code_cell = [0, None]  # the code's address, a c_uint32 over it
+
+        def entry(name, code, value, zero, context):
+            if code != code_cell[0]:
+                if session.reader_state is None:
+                    session.reader_state = _ReaderState()
+                code_cell[0], code_cell[1] = code, ctypes.c_uint32.from_address(code)
+            if code_cell[1].value == frame_code:
+                on_frame()
+            else:
+                session.no_room += 1
+
+        return entry
 
     def raw_address(self):
         return self.raw_word.value
@@ -332,10 +353,15 @@ class Session:
             if self.event:
                 L.WaitForSingleObject(self.event, int(left * 1000) + 1)  # the lock is let go
                 continue
-            self.wake.clear()
-            if until():
-                return
-            self.wake.wait(left)
+            self.waiting[0] = True  # before the last look, so no ring is missed
+            try:
+                if until():
+                    return
+                self.bell.get(timeout=left)
+            except queue.Empty:
+                pass
+            finally:
+                self.waiting[0] = False
 
 
 def stop_all():

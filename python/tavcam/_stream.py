@@ -23,6 +23,7 @@ whenever it catches up. The library itself never waits for the consumer.
 
 import collections
 import ctypes
+import itertools
 import time
 
 import numpy as np
@@ -127,29 +128,35 @@ class Stream:
         self.geometry = g = Geometry(camera._current_format())
         self._queue = collections.deque(maxlen=buffers - 1)
         self._span = buffers - 1  # frames after which a raw frame's buffer is read again
-        self._delivered = 0
+        self._latest = [0]  # callback mode: the number of the last frame delivered
         self._skipped = 0
-        self._waiting = False
         self._ended = False
-        self._taken = 0  # event mode: the number of the last frame handed out
+        self._taken = 0  # the number of the last frame handed out
         self._session = Session(camera, g, buffers,
-                                self._on_frame if mode == "callback" else None, colour_table)
+                                self._recorder if mode == "callback" else None, colour_table)
         self._raw_frames = [np.frombuffer(b, dtype=g.raw_dtype) for b in self._session.ring]
         # Event mode finds a frame's raw frame from its number: the ring moves
         # on once per transfer, and every frame of a good transfer is
         # delivered - except in sequential colour, which delivers the red part.
         self._numbered_ring = g.code != 255
 
-    # Runs on the library's reader thread for every delivered frame.
-    def _on_frame(self, session, _now=time.monotonic_ns):
-        n = self._delivered + 1
-        self._delivered = n
-        queue = self._queue
-        if len(queue) == queue.maxlen:
-            self._skipped += 1
-        queue.append((n, _now(), session.raw_word.value))
-        if self._waiting:
-            session.wake.set()
+    def _recorder(self, session):
+        """What runs on the library's reader thread for every delivered frame:
+        its number, the time and its raw frame go into the queue (whose length
+        drops the oldest), and a waiting consumer is woken. Only local cells
+        and built-in calls, as it runs with the reader's cold caches."""
+        frames, latest, counter = self._queue, self._latest, itertools.count(1)
+        raw_word, waiting, ring = session.raw_word, session.waiting, session.bell.put
+
+        def on_frame(_now=time.monotonic_ns, _next=next):
+            n = _next(counter)
+            latest[0] = n
+            frames.append((n, _now(), raw_word.value))
+            if waiting[0]:
+                waiting[0] = False
+                ring(None)
+
+        return on_frame
 
     def __enter__(self):
         self.start()
@@ -184,14 +191,13 @@ class Stream:
         if self.mode == "event":
             return self._next_by_event(self.timeout if timeout is None else timeout)
         if not self._queue:
-            self._waiting = True
-            try:
-                self._session.wait(lambda: bool(self._queue),
-                                   self.timeout if timeout is None else timeout,
-                                   f"waiting for a frame of {self.camera.name}")
-            finally:
-                self._waiting = False
+            self._session.wait(lambda: bool(self._queue),
+                               self.timeout if timeout is None else timeout,
+                               f"waiting for a frame of {self.camera.name}")
         number, stamp, address = self._queue.popleft()
+        # Frames the queue's length dropped before this one: the consumer fell behind.
+        self._skipped += number - self._taken - 1
+        self._taken = number
         statistics = read_statistics(self._session.name)
         dropped = Drops(statistics.dropped_size, statistics.dropped_markers, statistics.no_room,
                         self._skipped)
@@ -200,8 +206,8 @@ class Stream:
     def _count(self):
         """Frames the library delivered so far."""
         if self.mode == "event":
-            self._delivered = read_statistics(self._session.name).frames
-        return self._delivered
+            self._latest[0] = read_statistics(self._session.name).frames
+        return self._latest[0]
 
     def _next_by_event(self, timeout):
         """Event mode: the frame after the last one handed out, found in the
@@ -211,7 +217,7 @@ class Stream:
         if self._count() <= self._taken:
             self._session.wait(lambda: self._count() > self._taken, timeout,
                                f"waiting for a frame of {self.camera.name}")
-        latest, g = self._delivered, self.geometry
+        latest, g = self._latest[0], self.geometry
         number = max(self._taken + 1, latest - self._span + 1)
         self._skipped += number - self._taken - 1
         self._taken = number
@@ -262,11 +268,12 @@ class Stream:
     @property
     def delivered(self):
         """Frames the library delivered so far."""
-        return self._delivered
+        return self._latest[0]
 
     @property
     def skipped(self):
-        """Frames dropped because the consumer fell behind."""
+        """Frames dropped because the consumer fell behind, counted when the
+        consumer takes the frame after them."""
         return self._skipped
 
 
@@ -281,16 +288,20 @@ def capture(camera, count, timeout, colour_table=None):
     addresses = [p.ctypes.data for p in pictures]
     taken = [0]
 
-    def on_frame(session, memmove=ctypes.memmove, size=g.picture_bytes):
-        k = taken[0]
-        if k < count:
-            memmove(addresses[k], session.picture_address, size)
-            taken[0] = k + 1
-            if k + 1 == count:
-                session.wake.set()
+    def make_on_frame(session):
+        def on_frame(memmove=ctypes.memmove, source=session.picture_address,
+                     size=g.picture_bytes, ring=session.bell.put):
+            k = taken[0]
+            if k < count:
+                memmove(addresses[k], source, size)
+                taken[0] = k + 1
+                if k + 1 == count:
+                    ring(None)
+
+        return on_frame
 
     started = time.monotonic()
-    session = Session(camera, g, 0, on_frame, colour_table)
+    session = Session(camera, g, 0, make_on_frame, colour_table)
     session.start(timeout)
     try:
         left = None if timeout is None else max(0.0, timeout - (time.monotonic() - started))
