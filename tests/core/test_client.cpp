@@ -47,11 +47,8 @@
 namespace {
 
 std::atomic<int> g_windowNotices{0};
-std::atomic<int> g_callsA{0};
-std::atomic<int> g_callsB{0};
-std::atomic<int> g_callsC{0};
+std::atomic<int> g_calls[4];  // of functions A, B, C and D
 std::atomic<int> g_doneC{0};
-std::atomic<int> g_callsD{0};
 std::atomic<int> g_badCalls{0};  // wrong arguments
 std::atomic<uintptr_t> g_lastValue{0};
 std::atomic<uint32_t> g_lastCode{0};
@@ -102,34 +99,21 @@ void PrintState() {
         Join(d.hPnPEvents, 4).c_str());
 }
 
-void Record(std::atomic<int>& calls, uint32_t* code, uint32_t zero1, uint32_t zero2,
-            uintptr_t value) {
+// Function I records its call; C then takes a second and registers itself
+// again from inside, D stops its own notification thread.
+template <int I>
+void WINAPI Function(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
     if (!code || zero1 != 0 || zero2 != 0) g_badCalls.fetch_add(1);
     g_lastCode.store(code ? *code : 0);
     g_lastValue.store(value);
-    calls.fetch_add(1);
-}
-
-void WINAPI FunctionA(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
-    Record(g_callsA, code, zero1, zero2, value);
-}
-
-void WINAPI FunctionB(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
-    Record(g_callsB, code, zero1, zero2, value);
-}
-
-// Slow, and registers itself again from inside.
-void WINAPI FunctionC(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
-    Record(g_callsC, code, zero1, zero2, value);
-    PauseMs(1000);
-    if (USBRegisterPNPFunction(FunctionC, value) != 1 && !g_exiting.load()) g_badCalls.fetch_add(1);
-    g_doneC.fetch_add(1);
-}
-
-// Stops its own notification thread.
-void WINAPI FunctionD(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
-    Record(g_callsD, code, zero1, zero2, value);
-    if (PNPFunctionThreadStop() != 1) g_badCalls.fetch_add(1);
+    g_calls[I].fetch_add(1);
+    if (I == 2) {
+        PauseMs(1000);
+        if (USBRegisterPNPFunction(Function<2>, value) != 1 && !g_exiting.load())
+            g_badCalls.fetch_add(1);
+        g_doneC.fetch_add(1);
+    }
+    if (I == 3 && PNPFunctionThreadStop() != 1) g_badCalls.fetch_add(1);
 }
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
@@ -223,7 +207,7 @@ int main(int argc, char** argv) {
         } else if (!strcmp(line, "deregister-window")) {
             printf("%d\n", (int)USBDeRegisterClient(Window()));
         } else if (!strncmp(line, "register-fn ", 12) && line[12] >= 'A' && line[12] <= 'D') {
-            const PNPFunction functions[] = {FunctionA, FunctionB, FunctionC, FunctionD};
+            const PNPFunction functions[] = {Function<0>, Function<1>, Function<2>, Function<3>};
             uintptr_t value = (uintptr_t)strtoull(line + 13, nullptr, 10);
             printf("%d\n", (int)USBRegisterPNPFunction(functions[line[12] - 'A'], value));
         } else if (!strcmp(line, "register-null")) {
@@ -232,8 +216,8 @@ int main(int argc, char** argv) {
             printf("%d\n", (int)PNPFunctionThreadStop());
         } else if (!strcmp(line, "notices")) {
             printf("window=%d a=%d b=%d c=%d cdone=%d d=%d value=%llu code=%u bad=%d\n",
-                   g_windowNotices.load(), g_callsA.load(), g_callsB.load(), g_callsC.load(),
-                   g_doneC.load(), g_callsD.load(), (unsigned long long)g_lastValue.load(),
+                   g_windowNotices.load(), g_calls[0].load(), g_calls[1].load(), g_calls[2].load(),
+                   g_doneC.load(), g_calls[3].load(), (unsigned long long)g_lastValue.load(),
                    g_lastCode.load(), g_badCalls.load());
         } else if (!strcmp(line, "list")) {
             CameraList list{};
