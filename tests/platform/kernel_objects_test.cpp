@@ -272,31 +272,5 @@ TEST(Mutex, OwnedByAnotherProcessUntilItIsKilledThenAbandoned) {
     EXPECT_FALSE(plat::posix::SharedExists("mutex", name.c_str()));
 }
 
-TEST(Thread, ReportsItsIdAndExitCodeAndCanBeWaitedFor) {
-    HANDLE go = plat::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    static DWORD seenId;
-    DWORD id = 0;
-    HANDLE t = plat::CreateThread(
-        nullptr, 0,
-        [](LPVOID go) -> DWORD {
-            seenId = plat::GetCurrentThreadId();
-            plat::WaitForSingleObject((HANDLE)go, 5000);
-            return 1234;
-        },
-        go, 0, &id);
-    DWORD code = 0;
-    EXPECT_TRUE(plat::GetExitCodeThread(t, &code));
-    EXPECT_EQ(code, STILL_ACTIVE);
-    EXPECT_EQ(plat::WaitForSingleObject(t, 20), WAIT_TIMEOUT);
-    plat::SetEvent(go);
-    EXPECT_EQ(plat::WaitForSingleObject(t, 5000), WAIT_OBJECT_0);
-    EXPECT_TRUE(plat::GetExitCodeThread(t, &code));
-    EXPECT_EQ(code, 1234u);
-    EXPECT_EQ(seenId, id);
-    EXPECT_NE(id, plat::GetCurrentThreadId());
-    plat::CloseHandle(t);
-    plat::CloseHandle(go);
-}
-
 }  // namespace
 }  // namespace platform_test
