@@ -1,32 +1,24 @@
-// tavcam-test-client: a client process of the library for the process tests.
-//
-// It loads libtavcam like any application (so its attach and detach run) and
-// answers commands read line by line from standard input, one line each:
-//   state               the shared block as this process sees it
-//   usable              1 when the library works in this process, 0 when inert
-//   send MSG LPARAM     SendMessageA(monitor window, MSG, 0, LPARAM); the result
-//   fork-exit           forks a child that leaves with exit() (so every exit
-//                       handler of the copied process runs); "forked" once it ended
-//                       (POSIX only)
-//   window              a top-level window on a thread of its own with a
-//                       message loop (made once); its handle
-//   register-window     USBRegisterClient(that window); the result
-//   register-null-window  USBRegisterClient(null); the result
-//   deregister-window   USBDeRegisterClient(that window); the result
-//   register-fn A|B|C|D V  USBRegisterPNPFunction(function A, B, C or D, user
-//                       value V); C takes a second and registers itself again
-//                       from inside, D stops the notification thread from inside
-//   register-null       USBRegisterPNPFunction(null, 0)
-//   stop                PNPFunctionThreadStop(); the result
-//   notices             what arrived: "window=N a=N b=N c=N cdone=N d=N value=V
-//                       code=C bad=N"
-//   list                the camera names, separated by spaces
-//   init NAME           USBInitDevice(NAME); the result
-//   exit                leaves main normally (the library's detach runs)
+// tavcam-test-client: a client process of the library for the process tests
+// (linked against tavcam.dll, also those of the Windows build under Wine).
+// It loads the library like any application, so its attach and detach run,
+// and answers each command line read from standard input with one line:
+//   state                the shared block as this process sees it
+//   usable               1 when the library works in this process, 0 when inert
+//   send MSG LPARAM      SendMessageA(monitor window, MSG, 0, LPARAM)
+//   fork-exit            a forked child leaves with exit(), running every exit
+//                        handler of the copy; "forked" once it ended (POSIX only)
+//   window               a top-level window with its own thread and message
+//                        loop (made once); its handle
+//   register-window, register-null-window, deregister-window
+//                        USBRegisterClient(that window or null), USBDeRegisterClient
+//   register-fn A|B|C|D V  USBRegisterPNPFunction(function A to D, user value V)
+//   register-null        USBRegisterPNPFunction(null, 0)
+//   stop                 PNPFunctionThreadStop()
+//   notices              "window=N a=N b=N c=N cdone=N d=N value=V code=C bad=N"
+//   list                 the camera names, separated by spaces
+//   init NAME            USBInitDevice(NAME)
+//   exit                 leaves main normally (the library's detach runs)
 // Started with --exit-at-once it leaves at once instead.
-//
-// The same program is the client of the Windows build's process tests under
-// Wine, linked against tavcam.dll.
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
