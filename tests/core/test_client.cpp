@@ -1,32 +1,24 @@
-// tavcam-test-client: a client process of the library for the process tests.
-//
-// It loads libtavcam like any application (so its attach and detach run) and
-// answers commands read line by line from standard input, one line each:
-//   state               the shared block as this process sees it
-//   usable              1 when the library works in this process, 0 when inert
-//   send MSG LPARAM     SendMessageA(monitor window, MSG, 0, LPARAM); the result
-//   fork-exit           forks a child that leaves with exit() (so every exit
-//                       handler of the copied process runs); "forked" once it ended
-//                       (POSIX only)
-//   window              a top-level window on a thread of its own with a
-//                       message loop (made once); its handle
-//   register-window     USBRegisterClient(that window); the result
-//   register-null-window  USBRegisterClient(null); the result
-//   deregister-window   USBDeRegisterClient(that window); the result
-//   register-fn A|B|C|D V  USBRegisterPNPFunction(function A, B, C or D, user
-//                       value V); C takes a second and registers itself again
-//                       from inside, D stops the notification thread from inside
-//   register-null       USBRegisterPNPFunction(null, 0)
-//   stop                PNPFunctionThreadStop(); the result
-//   notices             what arrived: "window=N a=N b=N c=N cdone=N d=N value=V
-//                       code=C bad=N"
-//   list                the camera names, separated by spaces
-//   init NAME           USBInitDevice(NAME); the result
-//   exit                leaves main normally (the library's detach runs)
+// tavcam-test-client: a client process of the library for the process tests
+// (linked against tavcam.dll, also those of the Windows build under Wine).
+// It loads the library like any application, so its attach and detach run,
+// and answers each command line read from standard input with one line:
+//   state                the shared block as this process sees it
+//   usable               1 when the library works in this process, 0 when inert
+//   send MSG LPARAM      SendMessageA(monitor window, MSG, 0, LPARAM)
+//   fork-exit            a forked child leaves with exit(), running every exit
+//                        handler of the copy; "forked" once it ended (POSIX only)
+//   window               a top-level window with its own thread and message
+//                        loop (made once); its handle
+//   register-window, register-null-window, deregister-window
+//                        USBRegisterClient(that window or null), USBDeRegisterClient
+//   register-fn A|B|C|D V  USBRegisterPNPFunction(function A to D, user value V)
+//   register-null        USBRegisterPNPFunction(null, 0)
+//   stop                 PNPFunctionThreadStop()
+//   notices              "window=N a=N b=N c=N cdone=N d=N value=V code=C bad=N"
+//   list                 the camera names, separated by spaces
+//   init NAME            USBInitDevice(NAME)
+//   exit                 leaves main normally (the library's detach runs)
 // Started with --exit-at-once it leaves at once instead.
-//
-// The same program is the client of the Windows build's process tests under
-// Wine, linked against tavcam.dll.
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -47,11 +39,8 @@
 namespace {
 
 std::atomic<int> g_windowNotices{0};
-std::atomic<int> g_callsA{0};
-std::atomic<int> g_callsB{0};
-std::atomic<int> g_callsC{0};
+std::atomic<int> g_calls[4];  // of functions A, B, C and D
 std::atomic<int> g_doneC{0};
-std::atomic<int> g_callsD{0};
 std::atomic<int> g_badCalls{0};  // wrong arguments
 std::atomic<uintptr_t> g_lastValue{0};
 std::atomic<uint32_t> g_lastCode{0};
@@ -102,34 +91,21 @@ void PrintState() {
         Join(d.hPnPEvents, 4).c_str());
 }
 
-void Record(std::atomic<int>& calls, uint32_t* code, uint32_t zero1, uint32_t zero2,
-            uintptr_t value) {
+// Function I records its call; C then takes a second and registers itself
+// again from inside, D stops its own notification thread.
+template <int I>
+void WINAPI Function(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
     if (!code || zero1 != 0 || zero2 != 0) g_badCalls.fetch_add(1);
     g_lastCode.store(code ? *code : 0);
     g_lastValue.store(value);
-    calls.fetch_add(1);
-}
-
-void WINAPI FunctionA(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
-    Record(g_callsA, code, zero1, zero2, value);
-}
-
-void WINAPI FunctionB(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
-    Record(g_callsB, code, zero1, zero2, value);
-}
-
-// Slow, and registers itself again from inside.
-void WINAPI FunctionC(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
-    Record(g_callsC, code, zero1, zero2, value);
-    PauseMs(1000);
-    if (USBRegisterPNPFunction(FunctionC, value) != 1 && !g_exiting.load()) g_badCalls.fetch_add(1);
-    g_doneC.fetch_add(1);
-}
-
-// Stops its own notification thread.
-void WINAPI FunctionD(uint32_t* code, uint32_t zero1, uint32_t zero2, uintptr_t value) {
-    Record(g_callsD, code, zero1, zero2, value);
-    if (PNPFunctionThreadStop() != 1) g_badCalls.fetch_add(1);
+    g_calls[I].fetch_add(1);
+    if (I == 2) {
+        PauseMs(1000);
+        if (USBRegisterPNPFunction(Function<2>, value) != 1 && !g_exiting.load())
+            g_badCalls.fetch_add(1);
+        g_doneC.fetch_add(1);
+    }
+    if (I == 3 && PNPFunctionThreadStop() != 1) g_badCalls.fetch_add(1);
 }
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
@@ -223,7 +199,7 @@ int main(int argc, char** argv) {
         } else if (!strcmp(line, "deregister-window")) {
             printf("%d\n", (int)USBDeRegisterClient(Window()));
         } else if (!strncmp(line, "register-fn ", 12) && line[12] >= 'A' && line[12] <= 'D') {
-            const PNPFunction functions[] = {FunctionA, FunctionB, FunctionC, FunctionD};
+            const PNPFunction functions[] = {Function<0>, Function<1>, Function<2>, Function<3>};
             uintptr_t value = (uintptr_t)strtoull(line + 13, nullptr, 10);
             printf("%d\n", (int)USBRegisterPNPFunction(functions[line[12] - 'A'], value));
         } else if (!strcmp(line, "register-null")) {
@@ -232,8 +208,8 @@ int main(int argc, char** argv) {
             printf("%d\n", (int)PNPFunctionThreadStop());
         } else if (!strcmp(line, "notices")) {
             printf("window=%d a=%d b=%d c=%d cdone=%d d=%d value=%llu code=%u bad=%d\n",
-                   g_windowNotices.load(), g_callsA.load(), g_callsB.load(), g_callsC.load(),
-                   g_doneC.load(), g_callsD.load(), (unsigned long long)g_lastValue.load(),
+                   g_windowNotices.load(), g_calls[0].load(), g_calls[1].load(), g_calls[2].load(),
+                   g_doneC.load(), g_calls[3].load(), (unsigned long long)g_lastValue.load(),
                    g_lastCode.load(), g_badCalls.load());
         } else if (!strcmp(line, "list")) {
             CameraList list{};

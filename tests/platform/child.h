@@ -10,37 +10,41 @@
 
 namespace platform_test {
 
-// A child process running one role; terminated and reaped when it goes out
-// of scope, so a failing test leaves no process behind.
+typedef std::vector<std::string> Args;
+
+// A process started by CreateProcessA; killed and reaped when it goes out of
+// scope, so a failing test leaves no process behind.
 struct Child {
-    // env: extra "NAME=value" entries added to this process's environment.
-    explicit Child(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+    explicit Child(std::string line, DWORD flags = 0, char* environment = nullptr,
+                   const char* directory = nullptr);
+    // This program playing role args[0]; env: "NAME=value" entries added to ours.
+    explicit Child(const Args& args, const Args& env = {});
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     bool started() const { return info.hProcess != nullptr; }
-    DWORD pid() const { return info.dwProcessId; }
-    // Kills the child with SIGKILL and waits until it is gone.
-    void Kill();
+    void Kill();  // terminates it and waits until it is gone
     // Waits for the child's end; its exit code, or ~0u after the timeout.
-    DWORD Wait(DWORD ms);
+    DWORD Wait(DWORD ms = 5000);
     PROCESS_INFORMATION info{};
 };
 
 // A name unique to this test process, for named objects.
 std::string UniqueName(const char* what);
 
-// A named event that a child sets when it is ready; closed with the test.
+// A named manual-reset event that a child sets when it is ready.
 struct ReadySignal {
     explicit ReadySignal(const char* what);
-    ~ReadySignal();
-    bool Wait(DWORD ms = 5000);
+    ~ReadySignal() { plat::CloseHandle(event); }
+    bool Wait(DWORD ms = 5000) { return plat::WaitForSingleObject(event, ms) == WAIT_OBJECT_0; }
     std::string name;
     HANDLE event;
 };
 
+// Opens the named event and sets it; false when either fails.
+bool SetNamedEvent(const std::string& name);
+
 // The roles, defined by the test files; each returns the child's exit code.
-typedef std::vector<std::string> Args;
 int RoleHoldMapping(const Args& args);    // NAME READY: create, write, wait to be killed
 int RoleOwnMutex(const Args& args);       // NAME READY: take the mutex, wait to be killed
 int RoleSetEvent(const Args& args);       // NAME: open the event and set it

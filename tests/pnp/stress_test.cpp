@@ -29,21 +29,12 @@ class LivesOfClients : public LibraryProcesses {
     std::vector<Client*> live;     // started, not told to leave
     std::vector<Client*> leaving;  // told to leave, not yet reaped
 
+    // Reaps the leaving clients that have ended (waiting for each, with
+    // wait); each must have ended by itself with exit code 0.
     void Reap(bool wait) {
         for (auto it = leaving.begin(); it != leaving.end();) {
-            Client* c = *it;
-            int status = 0;
-            bool gone = WaitFor([&] { return waitpid(c->pid, &status, WNOHANG) == c->pid; },
-                                wait ? 10000 : 0);
-            if (!gone) {
-                ++it;
-                continue;
-            }
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-                << "client " << c->pid << " ended with status " << status;
-            c->pid = -1;
-            Kill(*c);
-            it = leaving.erase(it);
+            EXPECT_TRUE(Reaped(**it, wait ? 10000 : 0) || (*it)->pid > 0) << "a client's exit";
+            it = (*it)->pid > 0 ? it + 1 : leaving.erase(it);
         }
     }
     Client* Take(std::mt19937& rng) {
@@ -73,7 +64,7 @@ TEST_F(LivesOfClients, NeverAClientWithoutAMonitorNorAMonitorWithoutAClient) {
             // The newcomer starts just as a client leaves: when that was the
             // last one, it races the monitor's end.
             Client* c = Take(rng);
-            (void)!write(c->in, "exit\n", 5);
+            BeginExit(*c);
             leaving.push_back(c);
             if (rng() % 2 && live.size() + leaving.size() < 3) live.push_back(&Start());
         } else if (action < 7) {
@@ -90,19 +81,17 @@ TEST_F(LivesOfClients, NeverAClientWithoutAMonitorNorAMonitorWithoutAClient) {
             // Every client has gone: the monitor ends at once when the last
             // one left, within a tick of its timer when it was killed.
             Reap(true);
-            ASSERT_TRUE(WaitFor([&] { return ProcessesOfRun(runtime.path).empty(); }, 5000))
-                << "left running: " << ::testing::PrintToString(ProcessesOfRun(runtime.path));
+            ASSERT_TRUE(WaitFor([&] { return ProcessesOfRun().empty(); }, 5000))
+                << "left running: " << ::testing::PrintToString(ProcessesOfRun());
         }
     }
     for (Client* c : live) {
-        (void)!write(c->in, "exit\n", 5);
+        BeginExit(*c);
         leaving.push_back(c);
     }
     live.clear();
     Reap(true);
-    EXPECT_TRUE(WaitFor([&] { return ProcessesOfRun(runtime.path).empty(); }, 5000));
-    EXPECT_TRUE(WaitFor([&] { return NamedObjectsLeft().empty(); }, 3000))
-        << "left behind: " << ::testing::PrintToString(NamedObjectsLeft());
+    ExpectNothingLeft();
 }
 
 }  // namespace

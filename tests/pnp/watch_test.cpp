@@ -18,7 +18,7 @@ bool Printed(Client& w, const std::string& rest, std::string* line) {
 
 TEST_F(Notifications, WatchPrintsArrivalsAndDeparturesUntilInterrupted) {
     PlugCamera(0);
-    Client& w = Start("watch", "tavcam");
+    Client& w = Start({"watch"}, "tavcam");
     std::string line;
     ASSERT_EQ(ReadLine(w, 15000), "watching cameras arrive and leave (Ctrl-C ends)");
     EXPECT_TRUE(Printed(w, "present: Cam-0 \\(index 0\\)", &line)) << line;
