@@ -1,26 +1,14 @@
 // Feature exports and the colour table against the simulated camera: what
 // each identifier sends, stores, checks and reports.
-#include <string.h>
-
 #include "config_fixture.h"
 
 namespace config_test {
 namespace {
 
-class FeatureTest : public ConfigTest {
-  protected:
-    void Start(const sim::Profile& p) {
-        PlugCamera(p);
-        ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
-        ClearLog();
-    }
-    int32_t Set(uint32_t id, uint32_t value) {
-        return USBSetCameraFeature(name_.c_str(), id, value);
-    }
-};
+using FeatureTest = ConfigTest;
 
 TEST_F(FeatureTest, SetValuesAreSentThenStoredAndReadBackFromThePreset) {
-    Start(Long());
+    PlugCamera(Long(), true);
     struct Row {
         uint32_t id, value;
     };
@@ -57,7 +45,7 @@ TEST_F(FeatureTest, SetValuesAreSentThenStoredAndReadBackFromThePreset) {
 }
 
 TEST_F(FeatureTest, ChecksRefuseBeforeSendingAndFailedWritesStoreNothing) {
-    Start(Long());
+    PlugCamera(Long(), true);
     EXPECT_EQ(Set(0x800, 256), 0);  // brightness 0..255
     EXPECT_EQ(Set(0x820, 64), 0);   // gain 0..63
     EXPECT_EQ(Set(0x81C, 0), 0);    // shutter 1..240
@@ -78,7 +66,7 @@ TEST_F(FeatureTest, ChecksRefuseBeforeSendingAndFailedWritesStoreNothing) {
 }
 
 TEST_F(FeatureTest, OutputSignalsKeepOnlyBitZeroOfTheValue) {
-    Start(Long());
+    PlugCamera(Long(), true);
     EXPECT_EQ(Set(0x1E02, 5), 1);
     EXPECT_EQ(Feature(0x1E14), 0x4u);
     EXPECT_EQ(Set(0x1E00, 1), 1);
@@ -94,7 +82,7 @@ TEST_F(FeatureTest, OutputSignalsKeepOnlyBitZeroOfTheValue) {
 }
 
 TEST_F(FeatureTest, InputLinesReadRegister1E08AndOtherIdentifiersAskTheCamera) {
-    Start(Long());
+    PlugCamera(Long(), true);
     sim::SetRegister(server_, camera_, 0x1E08, 0xAB12);
     sim::SetRegister(server_, camera_, 0x900, 0x4321);
     for (uint32_t id = 0x1E08; id <= 0x1E0B; ++id) EXPECT_EQ(Feature(id), 0xABu);
@@ -120,16 +108,12 @@ TEST_F(FeatureTest, InputLinesReadRegister1E08AndOtherIdentifiersAskTheCamera) {
 }
 
 TEST_F(FeatureTest, ModelOneStoresNoFrameExposureIrisOrSharpness) {
-    sim::Profile p = Short();
-    CameraRecord r = RecordOf(p);
-    r.FeatureInq[4] = 4095;  // the range is checked, presence is not
-    SetRecord(p, r);
-    Start(p);
+    // The range of frame exposure is checked, its presence is not.
+    PlugCamera(EditRecord(Short(), [](CameraRecord& r) { r.FeatureInq[4] = 4095; }), true);
     EXPECT_EQ(Set(0x810, 300), 1);
     EXPECT_EQ(Set(0x824, 20), 1);
     EXPECT_EQ(Set(0x808, 4), 1);
-    EXPECT_EQ(Commands(), (std::vector<Command>{WriteReg(0x810, 300), WriteReg(0x824, 20),
-                                                WriteReg(0x808, 4)}));
+    EXPECT_EQ(Commands(), Writes({{0x810, 300}, {0x824, 20}, {0x808, 4}}));
     EXPECT_EQ(Feature(0x810), 0u);
     EXPECT_TRUE(traces_.Contains(
         "USBGetCameraFeature: Frames Exposure is not implemented in surrent SW version="));
@@ -144,7 +128,7 @@ TEST_F(FeatureTest, ModelOneStoresNoFrameExposureIrisOrSharpness) {
 }
 
 TEST_F(FeatureTest, OnOffAndAutomaticFeatures) {
-    Start(Long());
+    PlugCamera(Long(), true);
     EXPECT_EQ(USBSetOnOffFeature(name_.c_str(), 0x830, 1), 1);
     EXPECT_EQ(USBSetOnOffFeature(name_.c_str(), 0x834, 1), 1);
     EXPECT_EQ(USBSetAutoFeature(name_.c_str(), 0x800, 1), 1);
@@ -175,7 +159,7 @@ std::vector<uint8_t> Upload(const std::vector<sim::Request>& log) {
 }
 
 TEST_F(FeatureTest, ColourTableUploadAndItsRefusals) {
-    Start(Long());  // format 0 delivers 8 bits per pixel
+    PlugCamera(Long(), true);  // format 0 delivers 8 bits per pixel
     std::vector<uint8_t> table(100);
     for (size_t i = 0; i < table.size(); ++i) table[i] = (uint8_t)(i + 1);
     EXPECT_EQ(USBSendTable(name_.c_str(), 5, 100, table.data()), 0);
