@@ -1,8 +1,8 @@
 // The generic senders and the I2C, register and identification requests:
-// exact request blocks and input sizes, reply fetches, and the pauses.
-#include <string.h>
-
+// exact request blocks and input sizes, reply fetches, and the pauses; and
+// threads sending at once.
 #include <functional>
+#include <thread>
 
 #include "core/attach.h"
 #include "device/device.h"
@@ -92,47 +92,37 @@ TEST_F(SendersTest, EachSenderSendsItsExactRequestsThenPauses) {
     EXPECT_EQ(first, 258u);  // the status, read high byte first
 }
 
-TEST_F(SendersTest, FailedRequestLeavesResultsUntouched) {
+// A failed request leaves the caller's results untouched and waits for no
+// reply (a failed command still takes its pause); a failed fetch stores
+// zeros; an index that is out of range or was never enumerated sends nothing.
+TEST_F(SendersTest, FailuresAndUnusableIndexes) {
+    sim::SetBusyStatus(server_, camera_, 258);
     sim::InjectFault(server_, camera_, sim::Fault::FailRequest, tav::IOCTL_CAM_SEND_REQUEST, 2);
     uint32_t first = 7, second = 9, status = 11;
     EXPECT_EQ(ReceiveStatus(0, tav::CMD_READ_REG, 0x800, &first, &second), 0);
     EXPECT_EQ(GetCameraStatus(0, &status), 0);
-    EXPECT_EQ(first, 7u);
-    EXPECT_EQ(second, 9u);
-    EXPECT_EQ(status, 11u);
-    EXPECT_TRUE(Pauses().empty());  // no reply was waited for
-    // A failed command still waits its pause.
+    EXPECT_EQ(std::vector<uint32_t>({first, second, status}), std::vector<uint32_t>({7, 9, 11}));
+    EXPECT_TRUE(Pauses().empty());
     sim::InjectFault(server_, camera_, sim::Fault::FailRequest, tav::IOCTL_CAM_SEND_REQUEST, 1);
     EXPECT_EQ(SendCommand(0, tav::CMD_WRITE_REG, 0x800, 1, 0), 0);
     EXPECT_EQ(Pauses(), std::vector<uint32_t>({100}));
-}
-
-TEST_F(SendersTest, FailedFetchStoresZeros) {
-    sim::SetBusyStatus(server_, camera_, 258);
     sim::InjectFault(server_, camera_, sim::Fault::FailRequest, tav::IOCTL_CAM_READ_REPLY, 1);
-    uint32_t status = 11;
     EXPECT_EQ(GetCameraStatus(0, &status), 0);
     EXPECT_EQ(status, 0u);
-}
 
-TEST_F(SendersTest, UnusableIndexesSendNothing) {
-    uint32_t a = 0, b = 0;
+    ClearLog(camera_);
     uint8_t x = 0, y = 0;
     for (int32_t index : {8, -1, 0xFF, 5 /* never enumerated: empty slot */}) {
         EXPECT_EQ(SendCommand(index, tav::CMD_WRITE_REG, 1, 2, 3), 0) << index;
-        EXPECT_EQ(ReceiveStatus(index, tav::CMD_READ_REG, 1, &a, &b), 0) << index;
-        EXPECT_EQ(GetCameraStatus(index, &a), 0) << index;
+        EXPECT_EQ(ReceiveStatus(index, tav::CMD_READ_REG, 1, &first, &second), 0) << index;
+        EXPECT_EQ(GetCameraStatus(index, &first), 0) << index;
         EXPECT_EQ(SendI2C(index, 122, 1, 2, 3), 0) << index;
         EXPECT_EQ(ReceiveI2C(index, 122, 1, &x, &y), 0) << index;
     }
     EXPECT_TRUE(Log(camera_).empty());
     EXPECT_TRUE(Pauses().empty());
-}
-
-TEST_F(SendersTest, ReceiveI2COnAClosedSlotTracesTheFailure) {
     testing_support::TraceLog traces;
-    uint8_t high = 0, low = 0;
-    EXPECT_EQ(ReceiveI2C(6, 122, 0, &high, &low), 0);
+    EXPECT_EQ(ReceiveI2C(6, 122, 0, &x, &y), 0);
     EXPECT_TRUE(traces.Contains("Open USB Norvex camera 6 fails"));
 }
 
@@ -157,6 +147,48 @@ TEST_F(SendersTest, CameraIdIsReadInTwoPiecesOf64) {
     EXPECT_EQ(Pauses(), std::vector<uint32_t>({50, 50}));
     EXPECT_TRUE(traces.Contains("ReadData:  BusIndex=1 , DataSize=128 \r\n"));
     EXPECT_EQ(USBGetCameraID("Ident-1", nullptr), 0);
+}
+
+// Two application threads using cameras at the same time: every request the
+// cameras receive is one whole request of one thread, never a mixture.
+TEST_F(DeviceTest, ThreadsNeverMixTheirRequestBytes) {
+    int camera = Plug(sim::Model::LongLayout, "LineScan", "cam0");
+    ASSERT_EQ(Enumerate(), 1);
+    ClearLog(camera);
+    constexpr int kRounds = 40;
+    auto commands = [] {
+        for (int i = 0; i < kRounds; ++i)
+            SendCommand(0, tav::CMD_WRITE_REG, 0x1111, 0x2222, 0x3333);
+    };
+    auto i2c = [] {
+        for (int i = 0; i < kRounds; ++i) SendI2C(0, 0x44, 0x55, 0x66, 0x77);
+    };
+    auto reader = [] {
+        std::vector<uint8_t> record(2016);
+        for (int i = 0; i < 4; ++i) ReadDataFromFlash(0, 0, 2016, record.data());
+    };
+    std::thread a(commands), b(i2c), c(reader);
+    a.join();
+    b.join();
+    c.join();
+    std::vector<uint8_t> command = Request(8, {0, 8, 0x11, 0x11, 0x22, 0x22, 0x33, 0x33});
+    std::vector<uint8_t> write = Request(5, {0x44, 7, 0x55, 0x66, 0x77});
+    int commandsSeen = 0, writesSeen = 0, readsSeen = 0;
+    for (const sim::Request& r : Log(camera)) {
+        if (r.code != tav::IOCTL_CAM_SEND_REQUEST) continue;
+        if (r.input == command) {
+            ++commandsSeen;
+        } else if (r.input == write) {
+            ++writesSeen;
+        } else {
+            ASSERT_EQ(r.input.size(), 16u) << Hex(r.input);
+            ASSERT_EQ(r.input[9], tav::CMD_FLASH_READ) << Hex(r.input);
+            ++readsSeen;
+        }
+    }
+    EXPECT_EQ(commandsSeen, kRounds);
+    EXPECT_EQ(writesSeen, kRounds);
+    EXPECT_EQ(readsSeen, 4 * 32);
 }
 
 }  // namespace
