@@ -24,9 +24,10 @@ class StateFileTest : public ::testing::Test {
         sim::Stop(old);
         return sim::Start(devices_, state_);
     }
-    HANDLE Open(sim::Server* s, int cam) {
-        return plat::CreateFileA(sim::SocketPath(s, cam).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE Open(sim::Server* s, int cam) { return Open(sim::SocketPath(s, cam)); }
+    HANDLE Open(const std::string& path) {
+        return plat::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
     }
     testing_support::TempDir dir_;
     std::string devices_ = dir_.path + "/devices";
@@ -120,10 +121,13 @@ TEST_F(StateFileTest, TheProgramServesItsCamerasUntilTerminated) {
     ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
     const std::string cam1 = devices_ + "/cam1.sock";
-    for (int i = 0; i < 2000 && access(cam1.c_str(), F_OK) != 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    HANDLE h = plat::CreateFileA(cam1.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
+    auto waitFor = [&](bool present) {  // at most 2 s
+        for (int i = 0; i < 2000 && (access(cam1.c_str(), F_OK) == 0) != present; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return (access(cam1.c_str(), F_OK) == 0) == present;
+    };
+    ASSERT_TRUE(waitFor(true));
+    HANDLE h = Open(cam1);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     // The record of the second camera: model 5, format code 110 at offset 8 + 68.
     ASSERT_TRUE(Send(h, Block(0, 3, {0x05, 0x80, 64, 0, 0, 0})));  // offset 1408
@@ -137,14 +141,10 @@ TEST_F(StateFileTest, TheProgramServesItsCamerasUntilTerminated) {
 
     // Hot-plug by signal: unplugged, the camera is gone; plugged back, it opens again.
     kill(pid, SIGUSR1);
-    for (int i = 0; i < 2000 && access(cam1.c_str(), F_OK) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_NE(access(cam1.c_str(), F_OK), 0);
+    EXPECT_TRUE(waitFor(false));
     kill(pid, SIGUSR2);
-    for (int i = 0; i < 2000 && access(cam1.c_str(), F_OK) != 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    h = plat::CreateFileA(cam1.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                          nullptr);
+    EXPECT_TRUE(waitFor(true));
+    h = Open(cam1);
     EXPECT_NE(h, INVALID_HANDLE_VALUE);
     plat::CloseHandle(h);
 
