@@ -198,7 +198,7 @@ TEST_F(ViewTest, FeaturesAreSetWithinTheLimitsAndBadRequestsGetClearErrors) {
 // stream stops with the last and starts again with the next. As many viewers
 // as the bound allows are served at once, each with the pictures; the next is
 // refused with 503 and a reason, and served again once one has gone.
-TEST_F(ViewTest, ViewersComeAndGoUpToTheBoundAndTheStreamFollowsThem) {
+TEST_F(ViewTest, ViewersComeAndGoAndTheStreamFollowsThem) {
     PlugCamera(0);
     ASSERT_NO_FATAL_FAILURE(StartView());
     auto stats = [&] { return Get("/api/stats?camera=Cam-0").body; };
