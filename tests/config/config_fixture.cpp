@@ -1,12 +1,10 @@
 #include "config_fixture.h"
 
 #include <stdlib.h>
-#include <string.h>
 
 #include <ostream>
 
 #include "core/attach.h"
-#include "device/device.h"
 #include "platform/platform.h"
 
 namespace config_test {
@@ -17,32 +15,10 @@ std::ostream& operator<<(std::ostream& out, const Command& c) {
     return out << text;
 }
 
-CameraRecord RecordOf(const sim::Profile& p) {
-    CameraRecord r;
-    memcpy(&r, p.page0.data(), sizeof r);
-    return r;
-}
-void SetRecord(sim::Profile& p, const CameraRecord& record) {
-    const uint8_t* b = reinterpret_cast<const uint8_t*>(&record);
-    p.page0.assign(b, b + sizeof record);
-}
-tav::SaveDataLong LongOf(const std::vector<uint8_t>& page) {
-    tav::SaveDataLong d;
-    memcpy(&d, page.data(), sizeof d);
-    return d;
-}
-tav::SaveDataShort ShortOf(const std::vector<uint8_t>& page) {
-    tav::SaveDataShort d;
-    memcpy(&d, page.data(), sizeof d);
-    return d;
-}
-void SetSaveData(sim::Profile& p, const tav::SaveDataLong& data) {
-    const uint8_t* b = reinterpret_cast<const uint8_t*>(&data);
-    p.page1.assign(b, b + sizeof data);
-}
-void SetSaveData(sim::Profile& p, const tav::SaveDataShort& data) {
-    const uint8_t* b = reinterpret_cast<const uint8_t*>(&data);
-    p.page1.assign(b, b + sizeof data);
+std::vector<Command> Writes(std::initializer_list<std::pair<uint16_t, uint16_t>> regs) {
+    std::vector<Command> out;
+    for (const auto& r : regs) out.push_back(WriteReg(r.first, r.second));
+    return out;
 }
 
 void ConfigTest::SetUp() {
@@ -63,13 +39,22 @@ void ConfigTest::TearDown() {
     // environment under another thread's getenv is a race.
 }
 
-void ConfigTest::PlugCamera(const sim::Profile& profile) {
+void ConfigTest::PlugCamera(const sim::Profile& profile, bool init) {
     camera_ = sim::Plug(server_, profile);
     ASSERT_GE(camera_, 0);
     ::testing::internal::CaptureStdout();  // enumeration prints the paths it opens
     tav::EnumerateCameras();
     ::testing::internal::GetCapturedStdout();
-    name_ = std::string(RecordOf(profile).CameraName) + "-0";
+    name_ = std::string(As<CameraRecord>(profile.page0).CameraName) + "-0";
+    if (!init) return;
+    ASSERT_EQ(Init(), TAVCAM_INIT_OK);
+    ClearLog();
+}
+
+void ConfigTest::Replug(const sim::Profile& profile) {
+    sim::Unplug(server_, camera_);
+    memset(&Slot(), 0, sizeof Slot());
+    PlugCamera(profile);
 }
 
 std::vector<Command> ConfigTest::Commands() {
@@ -85,21 +70,12 @@ std::vector<Command> ConfigTest::Commands() {
     return out;
 }
 
-int ConfigTest::FlashReads(int page) {
+int ConfigTest::Sent(uint8_t code, int page) {
     int n = 0;
     for (const sim::Request& r : Log())
-        if (r.code == tav::IOCTL_CAM_SEND_REQUEST && r.input.size() >= 10 &&
-            r.input[9] == tav::CMD_FLASH_READ && r.input[8] == page)
-            ++n;
+        n += r.code == tav::IOCTL_CAM_SEND_REQUEST && r.input.size() >= 10 && r.input[9] == code &&
+             (page < 0 || r.input[8] == page);
     return n;
-}
-
-bool ConfigTest::FlashWriteBegun() {
-    for (const sim::Request& r : Log())
-        if (r.code == tav::IOCTL_CAM_SEND_REQUEST && r.input.size() >= 10 &&
-            r.input[9] == tav::CMD_FLASH_BEGIN)
-            return true;
-    return false;
 }
 
 std::vector<uint8_t> ConfigTest::FlashPage1(size_t bytes) {

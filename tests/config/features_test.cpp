@@ -1,7 +1,5 @@
 // Feature exports and the colour table against the simulated camera: what
 // each identifier sends, stores, checks and reports.
-#include <string.h>
-
 #include "config_fixture.h"
 
 namespace config_test {
@@ -9,18 +7,13 @@ namespace {
 
 class FeatureTest : public ConfigTest {
   protected:
-    void Start(const sim::Profile& p) {
-        PlugCamera(p);
-        ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
-        ClearLog();
-    }
-    int32_t Set(uint32_t id, uint32_t value) {
-        return USBSetCameraFeature(name_.c_str(), id, value);
+    void SetUp() override {
+        ConfigTest::SetUp();
+        PlugCamera(Long(), true);  // format 0 delivers 8 bits per pixel
     }
 };
 
 TEST_F(FeatureTest, SetValuesAreSentThenStoredAndReadBackFromThePreset) {
-    Start(Long());
     struct Row {
         uint32_t id, value;
     };
@@ -57,12 +50,9 @@ TEST_F(FeatureTest, SetValuesAreSentThenStoredAndReadBackFromThePreset) {
 }
 
 TEST_F(FeatureTest, ChecksRefuseBeforeSendingAndFailedWritesStoreNothing) {
-    Start(Long());
-    EXPECT_EQ(Set(0x800, 256), 0);  // brightness 0..255
-    EXPECT_EQ(Set(0x820, 64), 0);   // gain 0..63
-    EXPECT_EQ(Set(0x81C, 0), 0);    // shutter 1..240
-    EXPECT_EQ(Set(0x810, 4096), 0);
-    EXPECT_EQ(Set(0x3840, 4), 0);
+    // Brightness 0..255, gain 0..63, shutter 1..240, frame exposure, bits.
+    for (auto f : {std::make_pair(0x800, 256), {0x820, 64}, {0x81C, 0}, {0x810, 4096}, {0x3840, 4}})
+        EXPECT_EQ(Set(f.first, f.second), 0) << std::hex << f.first;
     EXPECT_TRUE(Log().empty());
     // Bits 3 is taken and reads back as 2.
     EXPECT_EQ(Set(0x3840, 3), 1);
@@ -77,24 +67,19 @@ TEST_F(FeatureTest, ChecksRefuseBeforeSendingAndFailedWritesStoreNothing) {
     EXPECT_FALSE(traces_.Contains("Set Brightness"));
 }
 
+// Each signal's bit in 0x1E14 after each write.
 TEST_F(FeatureTest, OutputSignalsKeepOnlyBitZeroOfTheValue) {
-    Start(Long());
-    EXPECT_EQ(Set(0x1E02, 5), 1);
-    EXPECT_EQ(Feature(0x1E14), 0x4u);
-    EXPECT_EQ(Set(0x1E00, 1), 1);
-    EXPECT_EQ(Set(0x1E03, 3), 1);
-    EXPECT_EQ(Feature(0x1E14), 0xDu);
-    EXPECT_EQ(Set(0x1E01, 7), 1);
-    EXPECT_EQ(Feature(0x1E14), 0xFu);
-    EXPECT_EQ(Set(0x1E01, 0), 1);
-    EXPECT_EQ(Set(0x1E02, 4), 1);
-    EXPECT_EQ(Feature(0x1E14), 0x9u);
+    const uint32_t writes[][3] = {{0x1E02, 5, 0x4}, {0x1E00, 1, 0x5}, {0x1E03, 3, 0xD},
+                                  {0x1E01, 7, 0xF}, {0x1E01, 0, 0xD}, {0x1E02, 4, 0x9}};
+    for (const auto& w : writes) {
+        EXPECT_EQ(Set(w[0], w[1]), 1);
+        EXPECT_EQ(Feature(0x1E14), w[2]) << std::hex << w[0] << " " << w[1];
+    }
     EXPECT_EQ(Commands()[0], WriteReg(0x1E02, 5));  // the camera gets the whole value
     EXPECT_TRUE(traces_.Contains("USBSetCameraFeature: LongCam-0 Set OUT2_SIGNAL_REG = 5 \r\n"));
 }
 
 TEST_F(FeatureTest, InputLinesReadRegister1E08AndOtherIdentifiersAskTheCamera) {
-    Start(Long());
     sim::SetRegister(server_, camera_, 0x1E08, 0xAB12);
     sim::SetRegister(server_, camera_, 0x900, 0x4321);
     for (uint32_t id = 0x1E08; id <= 0x1E0B; ++id) EXPECT_EQ(Feature(id), 0xABu);
@@ -120,16 +105,14 @@ TEST_F(FeatureTest, InputLinesReadRegister1E08AndOtherIdentifiersAskTheCamera) {
 }
 
 TEST_F(FeatureTest, ModelOneStoresNoFrameExposureIrisOrSharpness) {
-    sim::Profile p = Short();
-    CameraRecord r = RecordOf(p);
-    r.FeatureInq[4] = 4095;  // the range is checked, presence is not
-    SetRecord(p, r);
-    Start(p);
+    // The range of frame exposure is checked, its presence is not.
+    Replug(EditRecord(Short(), [](CameraRecord& r) { r.FeatureInq[4] = 4095; }));
+    ASSERT_EQ(Init(), TAVCAM_INIT_OK);
+    ClearLog();
     EXPECT_EQ(Set(0x810, 300), 1);
     EXPECT_EQ(Set(0x824, 20), 1);
     EXPECT_EQ(Set(0x808, 4), 1);
-    EXPECT_EQ(Commands(), (std::vector<Command>{WriteReg(0x810, 300), WriteReg(0x824, 20),
-                                                WriteReg(0x808, 4)}));
+    EXPECT_EQ(Commands(), Writes({{0x810, 300}, {0x824, 20}, {0x808, 4}}));
     EXPECT_EQ(Feature(0x810), 0u);
     EXPECT_TRUE(traces_.Contains(
         "USBGetCameraFeature: Frames Exposure is not implemented in surrent SW version="));
@@ -144,7 +127,6 @@ TEST_F(FeatureTest, ModelOneStoresNoFrameExposureIrisOrSharpness) {
 }
 
 TEST_F(FeatureTest, OnOffAndAutomaticFeatures) {
-    Start(Long());
     EXPECT_EQ(USBSetOnOffFeature(name_.c_str(), 0x830, 1), 1);
     EXPECT_EQ(USBSetOnOffFeature(name_.c_str(), 0x834, 1), 1);
     EXPECT_EQ(USBSetAutoFeature(name_.c_str(), 0x800, 1), 1);
@@ -175,7 +157,6 @@ std::vector<uint8_t> Upload(const std::vector<sim::Request>& log) {
 }
 
 TEST_F(FeatureTest, ColourTableUploadAndItsRefusals) {
-    Start(Long());  // format 0 delivers 8 bits per pixel
     std::vector<uint8_t> table(100);
     for (size_t i = 0; i < table.size(); ++i) table[i] = (uint8_t)(i + 1);
     EXPECT_EQ(USBSendTable(name_.c_str(), 5, 100, table.data()), 0);

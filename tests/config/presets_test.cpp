@@ -1,7 +1,5 @@
 // Presets in flash: what saving writes and when it refuses, what loading
-// sends and changes, and flash surviving a simulator restart or a fault.
-#include <string.h>
-
+// sends and changes, and flash surviving a fault.
 #include "config/presets.h"
 #include "config_fixture.h"
 #include "core/attach.h"
@@ -20,52 +18,46 @@ std::vector<uint8_t> SavedPage(SaveData d, const Preset& saved, uint8_t p, uint1
     d.Preset[p].Top = t;
     d.Preset[p].Width = w;
     d.Preset[p].Height = h;
-    const uint8_t* e = reinterpret_cast<const uint8_t*>(&d);
-    return std::vector<uint8_t>(e, e + sizeof d);
+    return Bytes(d);
 }
 
+// Saving takes the preset in force with the area and format in force, in
+// the camera's own layout (202 or 138 bytes).
 TEST_F(ConfigTest, SavingTakesTheCurrentPresetWithTheAreaAndFormatInForce) {
     PlugCamera(Long());
-    tav::SaveDataLong before = LongOf(FlashPage1(202));
-    ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
+    const auto before = As<tav::SaveDataLong>(FlashPage1(202));
+    ASSERT_EQ(Init(), TAVCAM_INIT_OK);
     ASSERT_EQ(USBSetScanArea(name_.c_str(), 8, 4, 160, 100), 1);
-    ASSERT_EQ(USBSetCameraFeature(name_.c_str(), 0x800, 77), 1);
-    ClearLog();
+    ASSERT_EQ(Set(0x800, 77), 1);
     EXPECT_EQ(USBSaveParams(name_.c_str(), 2), 1);
-
     tav::PresetLong saved = before.Preset[0];
     saved.Brightness = 77;
     EXPECT_EQ(FlashPage1(202), SavedPage(before, saved, 2, 8, 4, 160, 100));
     EXPECT_EQ(Feature(0x620), 2u);
     EXPECT_EQ(Feature(0x624), 2u);
     EXPECT_EQ(Feature(0x800), 77u);
-}
 
-// A camera of the short layout saves its 138 bytes the same way.
-TEST_F(ConfigTest, SavingTheShortLayoutWritesItsOwnPage) {
-    PlugCamera(Short());
-    const tav::SaveDataShort before = ShortOf(FlashPage1(138));
-    ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
+    Replug(Short());
+    const auto shortBefore = As<tav::SaveDataShort>(FlashPage1(138));
+    ASSERT_EQ(Init(), TAVCAM_INIT_OK);
     ASSERT_EQ(USBSetScanArea(name_.c_str(), 4, 2, 128, 120), 1);  // the shutter's 100 lines fit
     EXPECT_EQ(USBSaveParams(name_.c_str(), 3), 1);
-    EXPECT_EQ(FlashPage1(138), SavedPage(before, before.Preset[0], 3, 4, 2, 128, 120));
+    EXPECT_EQ(FlashPage1(138), SavedPage(shortBefore, shortBefore.Preset[0], 3, 4, 2, 128, 120));
     EXPECT_EQ(Feature(0x620), 3u);
 }
 
 TEST_F(ConfigTest, SavingRefusedByTheChecksLeavesFlashUntouched) {
-    sim::Profile p = Long();
-    CameraRecord r = RecordOf(p);
-    r.MaxPreset = 0xF1;                         // only bits 3..0 count: presets 0 and 1
-    r.Formats[0].MaxSize = (256u << 16) | 240;  // narrower than the preset's 320
-    SetRecord(p, r);
-    PlugCamera(p);
+    PlugCamera(EditRecord(Long(), [](CameraRecord& r) {
+        r.MaxPreset = 0xF1;                         // only bits 3..0 count: presets 0 and 1
+        r.Formats[0].MaxSize = (256u << 16) | 240;  // narrower than the preset's 320
+    }));
     const std::vector<uint8_t> before = FlashPage1(202);
-    ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
+    ASSERT_EQ(Init(), TAVCAM_INIT_OK);
     ClearLog();
     EXPECT_EQ(USBSaveParams(name_.c_str(), 2), 0);  // preset above MaxPreset
     EXPECT_EQ(USBSaveParams(name_.c_str(), 1), 0);  // area wider than MaxSize
     EXPECT_TRUE(traces_.Contains("USBSaveParams: Validate Params failure. Exit. \r\n"));
-    EXPECT_FALSE(FlashWriteBegun());
+    EXPECT_EQ(Sent(tav::CMD_FLASH_BEGIN), 0);
     EXPECT_EQ(FlashPage1(202), before);
     // The in-memory copies were changed all the same.
     EXPECT_EQ(Feature(0x620), 1u);
@@ -81,44 +73,38 @@ TEST_F(ConfigTest, SavingRefusedByTheChecksLeavesFlashUntouched) {
 TEST(ValidateParams, EachCheckRefusesOnItsOwn) {
     sim::Profile longProfile = sim::MakeProfile(sim::Model::LongLayout, "L", "l.sock");
     sim::Profile shortProfile = sim::MakeProfile(sim::Model::ShortLayout, "S", "s.sock");
-    const CameraRecord lr = RecordOf(longProfile), sr = RecordOf(shortProfile);
-    const tav::SaveDataLong lg = LongOf(longProfile.page1);
-    const tav::SaveDataShort sh = ShortOf(shortProfile.page1);
+    const auto lr = As<CameraRecord>(longProfile.page0), sr = As<CameraRecord>(shortProfile.page0);
+    const auto lg = As<tav::SaveDataLong>(longProfile.page1);
+    const auto sh = As<tav::SaveDataShort>(shortProfile.page1);
     ASSERT_TRUE(tav::ValidateParams(lg, lr));
     ASSERT_TRUE(tav::ValidateParams(sh, sr));
-
-    struct Case {
+    // Each breaks one field of preset 0 in both layouts (sharpness and iris:
+    // the long one only).
+    const struct {
         const char* what;
-        void (*breakLong)(tav::PresetLong&);
-        void (*breakShort)(tav::PresetShort&);
+        void (*breaks)(tav::PresetLong&, tav::PresetShort&);
+        bool inShort;
+    } cases[] = {
+        {"left+width", [](tav::PresetLong& l, tav::PresetShort& s) { l.Left = s.Left = 4; }, 1},
+        {"top+height", [](tav::PresetLong& l, tav::PresetShort& s) { l.Top = s.Top = 2; }, 1},
+        {"shutter", [](tav::PresetLong& l, tav::PresetShort& s) { l.Shutter = s.Shutter = 0; }, 1},
+        {"brightness",
+         [](tav::PresetLong& l, tav::PresetShort& s) { l.Brightness = s.Brightness = 256; }, 1},
+        {"gain", [](tav::PresetLong& l, tav::PresetShort& s) { l.Gain = s.Gain = 64; }, 1},
+        {"saturation",
+         [](tav::PresetLong& l, tav::PresetShort& s) { l.SatCoefficient = s.SatCoefficient = 201; },
+         1},
+        {"format", [](tav::PresetLong& l, tav::PresetShort& s) { l.Format = s.Format = 2; }, 1},
+        {"sharpness", [](tav::PresetLong& l, tav::PresetShort&) { l.Sharpness = 8; }, 0},
+        {"iris", [](tav::PresetLong& l, tav::PresetShort&) { l.Iris = 101; }, 0},
     };
-    const Case cases[] = {
-        {"left+width", [](tav::PresetLong& p) { p.Left = 4; },
-         [](tav::PresetShort& p) { p.Left = 4; }},
-        {"top+height", [](tav::PresetLong& p) { p.Top = 2; },
-         [](tav::PresetShort& p) { p.Top = 2; }},
-        {"shutter", [](tav::PresetLong& p) { p.Shutter = 0; },
-         [](tav::PresetShort& p) { p.Shutter = 0; }},
-        {"brightness", [](tav::PresetLong& p) { p.Brightness = 256; },
-         [](tav::PresetShort& p) { p.Brightness = 256; }},
-        {"gain", [](tav::PresetLong& p) { p.Gain = 64; }, [](tav::PresetShort& p) { p.Gain = 64; }},
-        {"saturation", [](tav::PresetLong& p) { p.SatCoefficient = 201; },
-         [](tav::PresetShort& p) { p.SatCoefficient = 201; }},
-        {"format", [](tav::PresetLong& p) { p.Format = 2; },
-         [](tav::PresetShort& p) { p.Format = 2; }},
-        {"sharpness", [](tav::PresetLong& p) { p.Sharpness = 8; }, nullptr},
-        {"iris", [](tav::PresetLong& p) { p.Iris = 101; }, nullptr},
-    };
-    for (const Case& c : cases) {
-        if (c.breakLong) {
-            tav::SaveDataLong d = lg;
-            c.breakLong(d.Preset[0]);
-            EXPECT_FALSE(tav::ValidateParams(d, lr)) << c.what;
-        }
-        if (c.breakShort) {
-            tav::SaveDataShort d = sh;
-            c.breakShort(d.Preset[0]);
-            EXPECT_FALSE(tav::ValidateParams(d, sr)) << c.what;
+    for (const auto& c : cases) {
+        tav::SaveDataLong l = lg;
+        tav::SaveDataShort s = sh;
+        c.breaks(l.Preset[0], s.Preset[0]);
+        EXPECT_FALSE(tav::ValidateParams(l, lr)) << c.what;
+        if (c.inShort) {
+            EXPECT_FALSE(tav::ValidateParams(s, sr)) << c.what;
         }
     }
     // Frame exposure: checked only when present, then against its range.
@@ -141,27 +127,31 @@ TEST(ValidateParams, EachCheckRefusesOnItsOwn) {
 }
 
 TEST_F(ConfigTest, LoadingSendsSeventeenRegistersWithoutTheTriggerMode) {
-    sim::Profile p = Long();
-    tav::SaveDataLong d = LongOf(p.page1);
-    d.Preset[1].Format = 1;
-    d.Preset[1].Height = 120;
-    d.Preset[1].uiStateComplete = 0x5;
-    d.Preset[1].TriggerMode = 1;
-    SetSaveData(p, d);
-    CameraRecord r = RecordOf(p);
-    r.FeatureInq[7] |= tav::kInqFlag29;
-    SetRecord(p, r);
-    PlugCamera(p);
-    ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
-    ClearLog();
+    sim::Profile p = EditSaveData<tav::SaveDataLong>(Long(), [](tav::SaveDataLong& d) {
+        d.Preset[1].Format = 1;
+        d.Preset[1].Height = 120;
+        d.Preset[1].uiStateComplete = 0x5;
+        d.Preset[1].TriggerMode = 1;
+    });
+    PlugCamera(EditRecord(p, [](CameraRecord& r) { r.FeatureInq[7] |= tav::kInqFlag29; }), true);
     EXPECT_EQ(USBLoadParams(name_.c_str(), 1), 1);
-    EXPECT_EQ(Commands(),
-              (std::vector<Command>{WriteReg(0x820, 17), WriteReg(0x800, 129), WriteReg(0x81C, 110),
-                                    WriteReg(0x810, 1001), WriteReg(0x808, 3), WriteReg(0x804, 0),
-                                    WriteReg(0x824, 50), WriteReg(0x3840, 0), WriteReg(0x1FF, 1),
-                                    WriteReg(0x884, 0), WriteReg(0x888, 0), WriteReg(0x1E50, 0),
-                                    WriteReg(0x1E54, 0), WriteReg(0x1E00, 1), WriteReg(0x1E01, 0),
-                                    WriteReg(0x1E02, 1), WriteReg(0x1E03, 0)}));
+    EXPECT_EQ(Commands(), Writes({{0x820, 17},
+                                  {0x800, 129},
+                                  {0x81C, 110},
+                                  {0x810, 1001},
+                                  {0x808, 3},
+                                  {0x804, 0},
+                                  {0x824, 50},
+                                  {0x3840, 0},
+                                  {0x1FF, 1},
+                                  {0x884, 0},
+                                  {0x888, 0},
+                                  {0x1E50, 0},
+                                  {0x1E54, 0},
+                                  {0x1E00, 1},
+                                  {0x1E01, 0},
+                                  {0x1E02, 1},
+                                  {0x1E03, 0}}));
     EXPECT_EQ(Slot().Record.CurrentFormat, 1u);
     EXPECT_EQ(Slot().ImgHeight, 120u);
     // The shutter maximum follows the loaded height even with bit 29 set.
@@ -175,7 +165,7 @@ TEST_F(ConfigTest, LoadingSendsSeventeenRegistersWithoutTheTriggerMode) {
     EXPECT_TRUE(traces_.Contains("USBLoadParams succesfull\r\n"));
     // The raised flag makes the next initialisation re-apply flash's preset 0.
     ClearLog();
-    EXPECT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
+    EXPECT_EQ(Init(), TAVCAM_INIT_OK);
     EXPECT_EQ(Feature(0x624), 0u);
     EXPECT_EQ(Commands().size(), 18u);
 }
@@ -183,19 +173,12 @@ TEST_F(ConfigTest, LoadingSendsSeventeenRegistersWithoutTheTriggerMode) {
 // With one format the preset's Format byte is never used: even a value that
 // names no format entry loads, and no format select is sent.
 TEST_F(ConfigTest, ShortLoadingWithOneFormatKeepsTheFormat) {
-    sim::Profile p = Short();
-    CameraRecord r = RecordOf(p);
-    r.FormatCount = 1;
-    SetRecord(p, r);
-    tav::SaveDataShort d = ShortOf(p.page1);
-    d.Preset[3].Format = 0x1234;
-    SetSaveData(p, d);
-    PlugCamera(p);
-    ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
-    ClearLog();
+    sim::Profile p = EditRecord(Short(), [](CameraRecord& r) { r.FormatCount = 1; });
+    PlugCamera(EditSaveData<tav::SaveDataShort>(
+                   p, [](tav::SaveDataShort& d) { d.Preset[3].Format = 0x1234; }),
+               true);
     EXPECT_EQ(USBLoadParams(name_.c_str(), 3), 1);
-    EXPECT_EQ(Commands(), (std::vector<Command>{WriteReg(0x820, 19), WriteReg(0x800, 131),
-                                                WriteReg(0x81C, 130), WriteReg(0x3840, 0)}));
+    EXPECT_EQ(Commands(), Writes({{0x820, 19}, {0x800, 131}, {0x81C, 130}, {0x3840, 0}}));
     EXPECT_EQ(Slot().Record.CurrentFormat, 0u);
     EXPECT_TRUE(traces_.Contains("USBLoadParams:  SaveData.Preset[3].Brightness = 131, \r\n"));
     EXPECT_TRUE(traces_.Contains("USBLoadParams:  SaveData.Preset[3].Height = 240, \r\n"));
@@ -203,12 +186,10 @@ TEST_F(ConfigTest, ShortLoadingWithOneFormatKeepsTheFormat) {
 }
 
 TEST_F(ConfigTest, LoadingAPresetNamingNoFormatChangesNothing) {
-    PlugCamera(Long());
-    ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
-    tav::SaveDataLong d = LongOf(sim::Flash(server_, camera_, 1));
+    PlugCamera(Long(), true);
+    auto d = As<tav::SaveDataLong>(sim::Flash(server_, camera_, 1));
     d.Preset[2].Format = 200;
-    sim::SetFlash(server_, camera_, 1, std::vector<uint8_t>((uint8_t*)&d, (uint8_t*)&d + 202));
-    ClearLog();
+    sim::SetFlash(server_, camera_, 1, Bytes(d));
     EXPECT_EQ(USBLoadParams(name_.c_str(), 2), 0);
     EXPECT_TRUE(
         traces_.Contains("USBLoadParams: LongCam-0 preset 2 names no format (200), refused \r\n"));
@@ -217,48 +198,22 @@ TEST_F(ConfigTest, LoadingAPresetNamingNoFormatChangesNothing) {
     EXPECT_EQ(Changed(), 0u);
 }
 
-TEST_F(ConfigTest, SavedPresetSurvivesARestartOfTheCamera) {
-    const std::string state = dir_.path + "/flash.state";
-    sim::Stop(server_);
-    server_ = sim::Start(dir_.path, state);
-    ASSERT_NE(server_, nullptr);
-    sim::SetClock(server_, plat::Now);
-    PlugCamera(Long());
-    ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
-    ASSERT_EQ(USBSetCameraFeature(name_.c_str(), 0x820, 42), 1);
-    ASSERT_EQ(USBSaveParams(name_.c_str(), 1), 1);
-    const std::vector<uint8_t> saved = FlashPage1(202);
-
-    sim::Stop(server_);
-    server_ = sim::Start(dir_.path, state);
-    ASSERT_NE(server_, nullptr);
-    sim::SetClock(server_, plat::Now);
-    memset(tav::g_DeviceTable, 0, sizeof tav::g_DeviceTable);
-    PlugCamera(Long());
-    EXPECT_EQ(FlashPage1(202), saved);
-    ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
-    EXPECT_EQ(Feature(0x624), 1u);
-    EXPECT_EQ(Feature(0x820), 42u);
-    EXPECT_EQ(Commands()[0], WriteReg(0x820, 42));
-}
-
+// A flash write that fails (at the status or with the connection dropped)
+// keeps the previous SaveData; the same save goes through once the camera is
+// fine again.
 TEST_F(ConfigTest, InterruptedFlashWriteKeepsThePreviousSaveData) {
     PlugCamera(Long());
     const std::vector<uint8_t> before = FlashPage1(202);
-    ASSERT_EQ(USBInitDevice(name_.c_str()), TAVCAM_INIT_OK);
-    ASSERT_EQ(USBSetCameraFeature(name_.c_str(), 0x820, 42), 1);
-
+    ASSERT_EQ(Init(), TAVCAM_INIT_OK);
+    ASSERT_EQ(Set(0x820, 42), 1);
     sim::InjectFault(server_, camera_, sim::Fault::FlashWriteError, 0, 1);
     EXPECT_EQ(USBSaveParams(name_.c_str(), 0), 0);
     EXPECT_EQ(FlashPage1(202), before);
-
     sim::InjectFault(server_, camera_, sim::Fault::DropConnection, tav::IOCTL_CAM_SEND_REQUEST, 1);
     EXPECT_EQ(USBSaveParams(name_.c_str(), 0), 0);
     EXPECT_EQ(FlashPage1(202), before);
-
-    // The camera is fine again: the same save goes through.
     EXPECT_EQ(USBSaveParams(name_.c_str(), 0), 1);
-    EXPECT_EQ(LongOf(FlashPage1(202)).Preset[0].Gain, 42);
+    EXPECT_EQ(As<tav::SaveDataLong>(FlashPage1(202)).Preset[0].Gain, 42);
 }
 
 }  // namespace

@@ -15,9 +15,15 @@ namespace {
 
 class CameraListTest : public DeviceTest {
   protected:
-    // The list as a caller prepares it: every byte a sentinel, so entries the
-    // library must not write stay recognisable.
-    void FillList() { memset(&list_, 0xAA, sizeof list_); }
+    // Lists the cameras into a list whose every byte is a sentinel, as a
+    // caller may leave it, so entries the library must not write stay
+    // recognisable; returns what the enumeration printed.
+    std::string List() {
+        memset(&list_, 0xAA, sizeof list_);
+        ::testing::internal::CaptureStdout();
+        USBGetSuppDeviceList(&list_);
+        return ::testing::internal::GetCapturedStdout();
+    }
     std::string Entry(int k) const {
         return std::string(list_.szNames[k], strnlen(list_.szNames[k], TAVCAM_NAME_BYTES));
     }
@@ -34,11 +40,8 @@ class CameraListTest : public DeviceTest {
 TEST_F(CameraListTest, TwoCamerasAreNamedFromTheirRecords) {
     Plug(sim::Model::LongLayout, "LineScan", "cam0");
     Plug(sim::Model::ShortLayout, "AreaCam", "cam1");
-    FillList();
     testing_support::TraceLog traces;
-    ::testing::internal::CaptureStdout();
-    USBGetSuppDeviceList(&list_);
-    std::string printed = ::testing::internal::GetCapturedStdout();
+    std::string printed = List();
     EXPECT_EQ(list_.nCount, 2u);
     EXPECT_EQ(Entry(0), "LineScan-0");
     EXPECT_EQ(Entry(1), "AreaCam-1");
@@ -55,13 +58,14 @@ TEST_F(CameraListTest, TwoCamerasAreNamedFromTheirRecords) {
 }
 
 TEST_F(CameraListTest, UnreadableRecordLeavesNoGapButIsCounted) {
+    List();  // no camera: an empty list
+    EXPECT_EQ(list_.nCount, 0u);
+    EXPECT_EQ((uint8_t)list_.szNames[0][0], 0xAA);
+    USBGetSuppDeviceList(nullptr);  // refused, no crash
     int first = Plug(sim::Model::LongLayout, "LineScan", "cam0");
     Plug(sim::Model::LongLayout, "AreaCam", "cam1");
     sim::InjectFault(server_, first, sim::Fault::FailRequest, tav::IOCTL_CAM_READ_REPLY, 1);
-    FillList();
-    ::testing::internal::CaptureStdout();
-    USBGetSuppDeviceList(&list_);
-    ::testing::internal::GetCapturedStdout();
+    List();
     EXPECT_EQ(list_.nCount, 2u);
     EXPECT_EQ(Entry(0), "AreaCam-1");
     EXPECT_EQ((uint8_t)list_.szNames[1][0], 0xAA);  // entry 1 as the caller left it
@@ -74,11 +78,8 @@ TEST_F(CameraListTest, NamesLongerThan252AreListedWithoutSuffix) {
     Plug(WithRecordName("cam0", std::vector<uint8_t>(n252.begin(), n252.end())));
     Plug(WithRecordName("cam1", std::vector<uint8_t>(n253.begin(), n253.end())));
     Plug(WithRecordName("cam2", std::vector<uint8_t>(255, 'c')));  // no NUL at all
-    FillList();
     testing_support::TraceLog traces;
-    ::testing::internal::CaptureStdout();
-    USBGetSuppDeviceList(&list_);
-    ::testing::internal::GetCapturedStdout();
+    List();
     ASSERT_EQ(list_.nCount, 3u);
     EXPECT_EQ(Entry(0), n252 + "-0");  // 254 characters and the NUL: the whole entry
     EXPECT_EQ(Entry(1), n253);
@@ -90,14 +91,6 @@ TEST_F(CameraListTest, NamesLongerThan252AreListedWithoutSuffix) {
     EXPECT_EQ((uint8_t)list_.szNames[3][0], 0xAA);
     // Such a name yields no device index.
     EXPECT_EQ(USBControlLink(list_.szNames[1]), 0);
-}
-
-TEST_F(CameraListTest, NoCameraGivesAnEmptyList) {
-    FillList();
-    USBGetSuppDeviceList(&list_);
-    EXPECT_EQ(list_.nCount, 0u);
-    EXPECT_EQ((uint8_t)list_.szNames[0][0], 0xAA);
-    USBGetSuppDeviceList(nullptr);  // refused, no crash
 }
 
 }  // namespace

@@ -16,10 +16,6 @@ std::vector<uint8_t> Request(uint32_t length, const std::vector<uint8_t>& payloa
     return bytes;
 }
 
-std::vector<uint8_t> Request(uint32_t length, std::initializer_list<uint8_t> payload) {
-    return Request(length, std::vector<uint8_t>(payload));
-}
-
 std::vector<uint8_t> ReplyFetch() {
     return {1, 0, 0, 0, 64, 0, 0, 0};
 }

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <stdint.h>
 
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -17,7 +16,6 @@ namespace device_test {
 
 // The bytes of a request as the camera must receive them: the header
 // (direction 0, `length` little-endian) followed by the payload bytes.
-std::vector<uint8_t> Request(uint32_t length, std::initializer_list<uint8_t> payload);
 std::vector<uint8_t> Request(uint32_t length, const std::vector<uint8_t>& payload);
 // The 8-byte header of a reply fetch.
 std::vector<uint8_t> ReplyFetch();

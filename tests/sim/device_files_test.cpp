@@ -51,6 +51,16 @@ std::vector<std::string> EnumeratePaths(HDEVINFO set, DWORD* endError) {
     }
 }
 
+HDEVINFO ClassDevices() {
+    return plat::SetupDiGetClassDevsA(&kCameraClass, nullptr, nullptr,
+                                      DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+}
+
+HANDLE OpenPath(const std::string& path) {
+    return plat::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             0, nullptr);
+}
+
 // A socket bound at path, listening; paths longer than sockaddr_un allows are
 // bound through the directory's descriptor.
 int ListenAt(const std::string& path) {
@@ -76,7 +86,7 @@ int ListenAt(const std::string& path) {
     return fd;
 }
 
-TEST_F(SimTest, EnumerationListsSocketsInByteOrderAndEndsWithNoMoreItems) {
+TEST_F(SimTest, EnumerationListsSocketsInByteOrderAndRefusesBadArguments) {
     PlugCamera(sim::Model::LongLayout, "B", "b.sock");
     PlugCamera(sim::Model::LongLayout, "A", "a.sock");
     PlugCamera(sim::Model::LongLayout, "Z", "Z.sock");  // 'Z' sorts before 'a'
@@ -86,8 +96,7 @@ TEST_F(SimTest, EnumerationListsSocketsInByteOrderAndEndsWithNoMoreItems) {
     int other = ListenAt(devices_ + "/c.sock.old");
     const int before = plat::posix::HandleCount();
 
-    HDEVINFO set = plat::SetupDiGetClassDevsA(&kCameraClass, nullptr, nullptr,
-                                              DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set = ClassDevices();
     ASSERT_NE(set, INVALID_HANDLE_VALUE);
     // The snapshot is taken now: a camera unplugged afterwards keeps its place.
     sim::Unplug(server_, 1);
@@ -114,36 +123,29 @@ TEST_F(SimTest, EnumerationListsSocketsInByteOrderAndEndsWithNoMoreItems) {
     int a = ListenAt(within);
     int b = ListenAt(over);
     setenv("TAVCAM_DEVICE_DIR", longDir.c_str(), 1);
-    set = plat::SetupDiGetClassDevsA(&kCameraClass, nullptr, nullptr,
-                                     DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    set = ClassDevices();
     paths = EnumeratePaths(set, &end);
     plat::SetupDiDestroyDeviceInfoList(set);
     ASSERT_EQ(paths.size(), 1u);
     EXPECT_EQ(paths[0], within);
-    HANDLE h = plat::CreateFileA(within.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
+    HANDLE h = OpenPath(within);
     EXPECT_NE(h, INVALID_HANDLE_VALUE);
     plat::CloseHandle(h);
     close(a);
     close(b);
-}
 
-TEST_F(SimTest, EnumerationOfAMissingDirectoryAndBadArguments) {
+    // A missing directory holds no camera; arguments of the wrong size are refused.
     setenv("TAVCAM_DEVICE_DIR", (dir_.path + "/nowhere").c_str(), 1);
-    HDEVINFO set = plat::SetupDiGetClassDevsA(&kCameraClass, nullptr, nullptr,
-                                              DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    set = ClassDevices();
     ASSERT_NE(set, INVALID_HANDLE_VALUE);
-    SP_DEVICE_INTERFACE_DATA data;
-    memset(&data, 0, sizeof(data));
+    SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof(data);
     EXPECT_FALSE(plat::SetupDiEnumDeviceInterfaces(set, nullptr, &kCameraClass, 0, &data));
     EXPECT_EQ(plat::GetLastError(), ERROR_NO_MORE_ITEMS);
     plat::SetupDiDestroyDeviceInfoList(set);
 
     setenv("TAVCAM_DEVICE_DIR", devices_.c_str(), 1);
-    PlugCamera(sim::Model::LongLayout, "A", "a.sock");
-    set = plat::SetupDiGetClassDevsA(&kCameraClass, nullptr, nullptr,
-                                     DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    set = ClassDevices();
     EXPECT_TRUE(plat::SetupDiEnumDeviceInterfaces(set, nullptr, &kCameraClass, 0, &data));
     DWORD required = 0;
     plat::SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
@@ -204,7 +206,7 @@ TEST_F(SimTest, RequestRoundTripAndExactBytesInTheLog) {
     plat::CloseHandle(h);
 }
 
-TEST_F(SimTest, BrokenConnectionFailsWithDeviceNotConnected) {
+TEST_F(SimTest, BrokenConnectionsFailWithDeviceNotConnected) {
     int cam = PlugCamera(sim::Model::LongLayout, "A", "a.sock");
     HANDLE h = Open(cam);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -232,12 +234,12 @@ TEST_F(SimTest, BrokenConnectionFailsWithDeviceNotConnected) {
     EXPECT_EQ(plat::GetLastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(plat::CreateFileA("", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
-}
 
-TEST_F(SimTest, UnplugDuringABlockedStreamReadFailsIt) {
-    int cam = PlugCamera(sim::Model::LongLayout, "A", "a.sock");
+    // An unplug while a stream read waits in the server fails the read.
+    sim::PlugBack(server_, cam);
+    sim::ClearLog(server_, cam);
     sim::SetFramesPerSecond(server_, cam, 1);  // the read would wait a whole second
-    HANDLE h = Open(cam);
+    h = Open(cam);
     ASSERT_TRUE(Ioctl(h, kStartStream, SetupBlock(32, 20, 1, 60, 2), 0).ok);
     Result read;
     std::thread reader([&] { read = Ioctl(h, kReadStream, {}, 32 * 20 * 60); });
@@ -284,7 +286,7 @@ TEST_F(SimTest, SignalsDuringAWaitDoNotFailTheRequest) {
 // told, or not at all.
 struct RogueServer {
     explicit RogueServer(const std::string& path, std::function<void(int)> answer)
-        : fd(ListenAt(path)), thread([this, answer] {
+        : fd((unlink(path.c_str()), ListenAt(path))), thread([this, answer] {
               int c = accept(fd, nullptr, nullptr);
               if (c < 0) return;
               uint8_t header[12];
@@ -323,11 +325,6 @@ Bytes Answer(uint32_t result, uint32_t returned, uint32_t error) {
     return a;
 }
 
-HANDLE OpenPath(const std::string& path) {
-    return plat::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                             0, nullptr);
-}
-
 TEST_F(SimTest, ServersThatAreNotCameraServers) {
     const std::string path = devices_ + "/rogue.sock";
     mkdir(devices_.c_str(), 0700);
@@ -345,7 +342,6 @@ TEST_F(SimTest, ServersThatAreNotCameraServers) {
         EXPECT_EQ(r.out[2], 7);
         plat::CloseHandle(h);
     }
-    unlink(path.c_str());
     {  // More bytes returned than the output can hold: the connection is given up.
         RogueServer s(path, [](int c) { SendBytes(c, Answer(1, 65, 0)); });
         HANDLE h = OpenPath(path);
@@ -356,7 +352,6 @@ TEST_F(SimTest, ServersThatAreNotCameraServers) {
         EXPECT_EQ(Ioctl(h, kStopStream, {}, 0).error, ERROR_DEVICE_NOT_CONNECTED);
         plat::CloseHandle(h);
     }
-    unlink(path.c_str());
     {  // A server that closes in the middle of its answer.
         RogueServer s(path, [](int c) {
             SendBytes(c, {1, 0, 0});
@@ -366,7 +361,6 @@ TEST_F(SimTest, ServersThatAreNotCameraServers) {
         EXPECT_EQ(Ioctl(h, kStopStream, {}, 0).error, ERROR_DEVICE_NOT_CONNECTED);
         plat::CloseHandle(h);
     }
-    unlink(path.c_str());
     {  // A server that never answers: the bounded wait gives up.
         RogueServer s(path, [](int) {});
         plat::posix::SetDeviceReplyTimeout(100);

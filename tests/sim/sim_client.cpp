@@ -48,7 +48,9 @@ Bytes Pattern(size_t n, uint8_t salt) {
     return b;
 }
 
-namespace {
+Bytes FlashBlock(uint8_t page, uint8_t code) {
+    return Block(page, code, {0, 0, 0, 0, 0, 0});
+}
 
 Bytes WritePiece(uint8_t page, size_t offset, const Bytes& data, size_t count) {
     Bytes params(3 + count);
@@ -60,13 +62,11 @@ Bytes WritePiece(uint8_t page, size_t offset, const Bytes& data, size_t count) {
     return Block(page, 2, params);
 }
 
-}  // namespace
-
 void WriteFlash(HANDLE h, uint8_t page, const Bytes& data, bool final) {
-    ASSERT_TRUE(Send(h, Block(page, 1, {0, 0, 0, 0, 0, 0})));
+    ASSERT_TRUE(Send(h, FlashBlock(page, 1)));
     for (int polls = 0;; ++polls) {
         ASSERT_LT(polls, 10);
-        ASSERT_TRUE(Send(h, Block(page, 0, {0, 0, 0, 0, 0, 0})));
+        ASSERT_TRUE(Send(h, FlashBlock(page, 0)));
         Bytes status = Fetch(h);
         if (status.size() == 64 && status[0] == 0 && status[1] == page) break;
     }

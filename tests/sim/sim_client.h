@@ -39,6 +39,10 @@ Result Ioctl(HANDLE h, DWORD code, const Bytes& in, DWORD outSize);
 bool Send(HANDLE h, const Bytes& block);
 // IOCTL_CAM_READ_REPLY: the 64 answer bytes (empty on failure).
 Bytes Fetch(HANDLE h);
+// A flash request without data: code 0 the status, 1 the begin of a write.
+Bytes FlashBlock(uint8_t page, uint8_t code);
+// The flash write request of count bytes of data from offset.
+Bytes WritePiece(uint8_t page, size_t offset, const Bytes& data, size_t count);
 // n bytes of a pattern that differs with the salt.
 Bytes Pattern(size_t n, uint8_t salt);
 // Writes data to a flash page as the library does: begin, status polls until

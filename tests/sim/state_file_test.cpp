@@ -1,19 +1,12 @@
-// Flash that survives a restart of the simulator through its state file, the
-// state file's resistance to torn writes, and the tavcam-camsim program.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
+// Flash that survives a restart of the simulator through its state file, and
+// the state file's resistance to torn writes. (The tavcam-camsim program and
+// the state file it writes: device_tests' CamsimProcessTest.)
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <fstream>
-#include <thread>
 
 #include "sim_client.h"
-
-extern char** environ;
 
 namespace simtest {
 namespace {
@@ -100,66 +93,6 @@ TEST_F(StateFileTest, TornWritesNeverReachTheFile) {
     a = sim::Plug(s, a_);
     page = sim::Flash(s, a, 1);
     EXPECT_TRUE(std::equal(a_.page1.begin(), a_.page1.end(), page.begin()));
-    sim::Stop(s);
-}
-
-TEST_F(StateFileTest, TheProgramServesItsCamerasUntilTerminated) {
-    const std::string program = testing_support::BinDir() + "/tavcam-camsim";
-    if (access(program.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << program;
-    std::vector<std::string> args = {
-        program,         "--dir",    devices_,
-        "--state",       state_,     "--camera",
-        "long:LineScan", "--camera", "twobyte:AreaCam:format=110,fixed"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    const std::string cam1 = devices_ + "/cam1.sock";
-    for (int i = 0; i < 2000 && access(cam1.c_str(), F_OK) != 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    HANDLE h = plat::CreateFileA(cam1.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    // The record of the second camera: model 5, format code 110 at offset 8 + 68.
-    ASSERT_TRUE(Send(h, Block(0, 3, {0x05, 0x80, 64, 0, 0, 0})));  // offset 1408
-    Bytes a = Fetch(h);
-    EXPECT_EQ(a[12], 5);  // CameraModel at 1420
-    EXPECT_EQ(std::string((const char*)&a[16]), "AreaCam");
-    ASSERT_TRUE(Send(h, Block(0, 3, {0x00, 0x40, 64, 0, 0, 0})));  // offset 64
-    EXPECT_EQ(Fetch(h)[76 - 64], 110);
-    WriteFlash(h, 1, Pattern(60, 7), true);
-    plat::CloseHandle(h);
-
-    // Hot-plug by signal: unplugged, the camera is gone; plugged back, it opens again.
-    kill(pid, SIGUSR1);
-    for (int i = 0; i < 2000 && access(cam1.c_str(), F_OK) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_NE(access(cam1.c_str(), F_OK), 0);
-    kill(pid, SIGUSR2);
-    for (int i = 0; i < 2000 && access(cam1.c_str(), F_OK) != 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    h = plat::CreateFileA(cam1.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                          nullptr);
-    EXPECT_NE(h, INVALID_HANDLE_VALUE);
-    plat::CloseHandle(h);
-
-    kill(pid, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_NE(access(cam1.c_str(), F_OK), 0) << "sockets are removed on exit";
-    EXPECT_NE(access((devices_ + "/cam0.sock").c_str(), F_OK), 0);
-
-    // The state file the program wrote brings the camera back as it was.
-    sim::Server* s = sim::Start(devices_, state_);
-    int b = sim::Plug(s, sim::MakeProfile(sim::Model::TwoByteMarkers, "AreaCam", "cam1.sock"));
-    Bytes page = sim::Flash(s, b, 1);
-    EXPECT_EQ(Bytes(page.begin(), page.begin() + 60), Pattern(60, 7));
     sim::Stop(s);
 }
 

@@ -59,6 +59,14 @@ double MeanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>&
     return (double)sum / (double)a.size();
 }
 
+std::vector<uint8_t> UpsideDown(const std::vector<uint8_t>& picture, size_t lines) {
+    std::vector<uint8_t> flipped(picture.size());
+    const size_t line = picture.size() / lines;
+    for (size_t y = 0; y < lines; ++y)
+        std::copy_n(picture.begin() + (lines - 1 - y) * line, line, flipped.begin() + y * line);
+    return flipped;
+}
+
 // ---- StreamViewer
 
 StreamViewer::StreamViewer(int port, const std::string& camera)

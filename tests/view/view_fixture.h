@@ -33,6 +33,8 @@ bool DecodeJpeg(const std::string& jpeg, Decoded* out);
 
 // Mean absolute difference of two pictures of the same size, per byte.
 double MeanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
+// The picture with its lines in the other order.
+std::vector<uint8_t> UpsideDown(const std::vector<uint8_t>& picture, size_t lines);
 
 // A viewer of one camera's live stream, reading parts on a thread of its own.
 class StreamViewer {
