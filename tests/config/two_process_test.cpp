@@ -18,7 +18,7 @@ TEST_F(ConfigTest, PresetLoadedInAnotherProcessMakesTheNextInitRereadSaveData) {
         process_tests::Client &a, &b;
         ~Ender() { process_tests::Kill(a), process_tests::Kill(b); }
     } ender{client, loader};
-    ASSERT_TRUE(process_tests::StartClient(runtime.path, &client, nullptr, dir_.path));
+    ASSERT_TRUE(process_tests::StartClient(runtime.path, &client, {}, dir_.path));
     ASSERT_EQ(process_tests::Ask(client, "list", 20000), name_);
     const std::string init = "init " + name_, ok = std::to_string(TAVCAM_INIT_OK);
     EXPECT_EQ(process_tests::Ask(client, init, 20000), ok);
