@@ -56,19 +56,7 @@ std::vector<Size> OtherSizes() {
     return sizes;
 }
 
-const char* PathName(ConvertPath p) {
-    switch (p) {
-        case ConvertPath::Portable:
-            return "Portable";
-        case ConvertPath::Sse2:
-            return "Sse2";
-        case ConvertPath::Avx2:
-            return "Avx2";
-        case ConvertPath::Avx512:
-            return "Avx512";
-    }
-    return "Unknown";
-}
+const char* const kPathNames[] = {"Portable", "Sse2", "Avx2", "Avx512"};
 
 // Every test below runs with its path forced, or is skipped, visibly, where
 // the path can't run.
@@ -76,7 +64,8 @@ class ConvertProperties : public ::testing::TestWithParam<ConvertPath> {
   protected:
     void SetUp() override {
         if (!tav::ConvertPathAvailable(GetParam()))
-            GTEST_SKIP() << PathName(GetParam()) << ": this processor or build lacks the path";
+            GTEST_SKIP() << kPathNames[(int)GetParam()]
+                         << ": this processor or build lacks the path";
         ASSERT_TRUE(tav::ForceConvertPath(GetParam()));
     }
     void TearDown() override {
@@ -113,10 +102,6 @@ struct Guarded {
     }
 };
 
-Bytes Prefilled(size_t n) {
-    return Guarded(n).Picture();
-}
-
 // One routine under test: its output size per pixel, its source size per
 // pixel, the library call and the oracle.
 struct Routine {
@@ -141,6 +126,15 @@ const Bytes& RandomTable() {
     return table;
 }
 
+template <uint8_t channel>
+void Quazi(const uint8_t* s, uint8_t* d, uint32_t w, uint32_t h) {
+    tav::QuaziColourInsert(s, d, w, h, channel);
+}
+template <uint8_t channel>
+void QuaziOracle(const Bytes& s, uint32_t w, uint32_t h, Bytes& d) {
+    reference::Quazi(s, w, h, channel, d);
+}
+
 const Routine kRoutines[] = {
     {"BayerToBGR24", 3, 1, tav::BayerToBGR24, reference::Bayer},
     {"BayerToBGR24Table", 3, 1,
@@ -157,16 +151,8 @@ const Routine kRoutines[] = {
     {"Mono12To8LogInterlaced", 1, 2, tav::Mono12To8LogInterlaced, reference::Mono12LogInterlaced},
     {"MonoCopy8", 1, 1, tav::MonoCopy8, reference::MonoCopy},
     {"FieldMerge8", 1, 1, tav::FieldMerge8, reference::FieldMerge},
-    {"QuaziColourInsert(1)", 3, 1,
-     [](const uint8_t* s, uint8_t* d, uint32_t w, uint32_t h) {
-         tav::QuaziColourInsert(s, d, w, h, 1);
-     },
-     [](const Bytes& s, uint32_t w, uint32_t h, Bytes& d) { reference::Quazi(s, w, h, 1, d); }},
-    {"QuaziColourInsert(7)", 3, 1,
-     [](const uint8_t* s, uint8_t* d, uint32_t w, uint32_t h) {
-         tav::QuaziColourInsert(s, d, w, h, 7);
-     },
-     [](const Bytes& s, uint32_t w, uint32_t h, Bytes& d) { reference::Quazi(s, w, h, 7, d); }},
+    {"QuaziColourInsert(1)", 3, 1, Quazi<1>, QuaziOracle<1>},
+    {"QuaziColourInsert(7)", 3, 1, Quazi<7>, QuaziOracle<7>},
 };
 
 void CompareAll(const std::vector<Size>& sizes, uint32_t seed) {
@@ -175,7 +161,7 @@ void CompareAll(const std::vector<Size>& sizes, uint32_t seed) {
         size_t pixels = (size_t)size.w * size.h;
         for (const Routine& r : kRoutines) {
             Bytes src = Random(pixels * r.srcPerPixel, rng);
-            Bytes expected = Prefilled(pixels * r.outPerPixel);
+            Bytes expected = Guarded(pixels * r.outPerPixel).Picture();
             r.oracle(src, size.w, size.h, expected);
             Guarded out(pixels * r.outPerPixel);
             r.fast(src.data(), out.data(), size.w, size.h);
@@ -259,7 +245,7 @@ TEST_P(ConvertProperties, ZeroSizesTouchNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Path, ConvertProperties, ::testing::ValuesIn(tav::kConvertPaths),
                          [](const ::testing::TestParamInfo<ConvertPath>& info) {
-                             return std::string(PathName(info.param));
+                             return std::string(kPathNames[(int)info.param]);
                          });
 
 }  // namespace
