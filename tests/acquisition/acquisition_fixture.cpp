@@ -55,7 +55,6 @@ void AcquisitionTest::RestartSimulator() {
     server_ = sim::Start(dir_.path);
     ASSERT_NE(server_, nullptr);
     sim::SetClock(server_, plat::Now);
-    memset(&Slot(), 0, sizeof Slot());
 }
 
 int32_t AcquisitionTest::CaptureInto(void** buffers, uint32_t frames) {

@@ -66,7 +66,7 @@ class AcquisitionTest : public config_test::ConfigTest {
     // and, when width is not 0, sets that scan area at the origin.
     void OpenCamera(const FormatCase& format, uint32_t width = 0, uint32_t height = 0,
                     uint32_t framesPerSecond = 0, bool frameInfo = false);
-    // The simulator afresh, with no camera and the table slot forgotten.
+    // The simulator afresh, with no camera plugged.
     void RestartSimulator();
 
     // USBCaptureFrame of frames pictures into buffers, at coefficient 100.
