@@ -57,14 +57,14 @@ void AcquisitionTest::RestartSimulator() {
     sim::SetClock(server_, plat::Now);
 }
 
-int32_t AcquisitionTest::CaptureInto(void** buffers, uint32_t frames) {
+int32_t AcquisitionTest::CaptureInto(void** buffers, uint32_t frames, const char* name) {
     uint32_t sat = 100;
     CaptureParam param{};
     param.nFrames = frames;
     param.pSatCoefficient = &sat;
     param.pColourTable = (void*)ColourTable();
     param.ppBuffers = buffers;
-    return USBCaptureFrame(name_.c_str(), &param);
+    return USBCaptureFrame(name ? name : name_.c_str(), &param);
 }
 
 std::vector<uint8_t> AcquisitionTest::RawFrame(uint32_t number, uint32_t streamWidth,

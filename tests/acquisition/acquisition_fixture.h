@@ -70,7 +70,7 @@ class AcquisitionTest : public config_test::ConfigTest {
     void RestartSimulator();
 
     // USBCaptureFrame of frames pictures into buffers, at coefficient 100.
-    int32_t CaptureInto(void** buffers, uint32_t frames = 1);
+    int32_t CaptureInto(void** buffers, uint32_t frames = 1, const char* name = nullptr);
 
     // Raw frame `number` of the stream as the simulator sent it.
     std::vector<uint8_t> RawFrame(uint32_t number, uint32_t streamWidth, uint32_t bytesPerPixel);
