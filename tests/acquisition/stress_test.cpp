@@ -51,12 +51,9 @@ TEST_F(StressTest, AThousandStartsAndStopsOnSeveralCamerasAtOnce) {
             HANDLE event = plat::CreateEventA(nullptr, FALSE, FALSE, nullptr);
             void* raw = nullptr;
             for (int round = 0; round < kRounds; ++round) {
-                LiveVideoRequest request{picture.data(),
-                                         0,
-                                         (void*)ColourTable(),
-                                         event,
-                                         round % 2 ? &ex : nullptr,
-                                         &raw};
+                LiveVideoParamEx* buffers = round % 2 ? &ex : nullptr;
+                LiveVideoRequest request{picture.data(), 0,       (void*)ColourTable(),
+                                         event,          buffers, &raw};
                 const uint32_t mode = round % 3 == 0 ? LIVE_MODE_EVENT : LIVE_MODE_CALLBACK;
                 if (StartLive(mode, name.c_str(), &request, nullptr) != 1) ++failures;
                 if (USBLiveVideoStop(name.c_str()) != 1) ++failures;
