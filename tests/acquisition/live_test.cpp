@@ -101,27 +101,22 @@ TEST_F(LiveTest, FailedStartsGiveTheirResultAndLeaveTheCameraClaimable) {
         const char* what;
         uint32_t mode;
         int32_t result;
-        void (*spoil)(LiveVideoRequest*, LiveVideoCallback*);
+        bool noTable, noEvent, noCallback, rawFrameReadOnly;
     } cases[] = {
-        {"window: no colour table", LIVE_MODE_WINDOW, 2,
-         [](LiveVideoRequest* r, LiveVideoCallback*) { r->pColourTable = nullptr; }},
-        {"event: no colour table", LIVE_MODE_EVENT, 0,
-         [](LiveVideoRequest* r, LiveVideoCallback*) { r->pColourTable = nullptr; }},
-        {"callback: no colour table", LIVE_MODE_CALLBACK, 0,
-         [](LiveVideoRequest* r, LiveVideoCallback*) { r->pColourTable = nullptr; }},
-        {"event: no event", LIVE_MODE_EVENT, 2,
-         [](LiveVideoRequest* r, LiveVideoCallback*) { r->hFrameEvent = nullptr; }},
-        {"callback: no callback", LIVE_MODE_CALLBACK, 2,
-         [](LiveVideoRequest*, LiveVideoCallback* c) { *c = nullptr; }},
-        {"ppRawFrame not writable", LIVE_MODE_EVENT, 0,
-         [](LiveVideoRequest* r, LiveVideoCallback*) { r->ppRawFrame = (void**)kBadFrame; }},
+        {"window: no colour table", LIVE_MODE_WINDOW, 2, true, false, false, false},
+        {"event: no colour table", LIVE_MODE_EVENT, 0, true, false, false, false},
+        {"callback: no colour table", LIVE_MODE_CALLBACK, 0, true, false, false, false},
+        {"event: no event", LIVE_MODE_EVENT, 2, false, true, false, false},
+        {"callback: no callback", LIVE_MODE_CALLBACK, 2, false, false, true, false},
+        {"ppRawFrame not writable", LIVE_MODE_EVENT, 0, false, false, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        LiveVideoRequest saved = request_;
-        LiveVideoCallback callback = IgnoreFrame;
-        c.spoil(&request_, &callback);
-        EXPECT_EQ(Start(c.mode, nullptr, callback), c.result);
+        const LiveVideoRequest saved = request_;
+        if (c.noTable) request_.pColourTable = nullptr;
+        if (c.noEvent) request_.hFrameEvent = nullptr;
+        if (c.rawFrameReadOnly) request_.ppRawFrame = (void**)kBadFrame;
+        EXPECT_EQ(Start(c.mode, nullptr, c.noCallback ? nullptr : IgnoreFrame), c.result);
         request_ = saved;
         EXPECT_TRUE(NoReader());
     }
@@ -148,6 +143,7 @@ TEST_F(LiveTest, FailedStartsGiveTheirResultAndLeaveTheCameraClaimable) {
 // start nothing, in any loop (the three starts, both captures), and leave the
 // camera claimable.
 TEST_F(LiveTest, AreasTheWindowRefusesAndSamplesBelowOneByteStartNothing) {
+    const FormatCase kPacked4 = {"Packed4", sim::Model::LongLayout, 1, 4, 8, Expect::Dropped};
     struct Case {
         const char* what;
         FormatCase format;
@@ -155,11 +151,7 @@ TEST_F(LiveTest, AreasTheWindowRefusesAndSamplesBelowOneByteStartNothing) {
         int32_t captureEx;
     } cases[] = {
         {"a window of 16 x 16", kBayer, 16, 16, CAPEX_WINDOW_FAILED},
-        {"4-bit samples",
-         {"Packed4", sim::Model::LongLayout, 1, 4, 8, Expect::Dropped},
-         0,
-         0,
-         CAPEX_NO_BUFFER},
+        {"4-bit samples", kPacked4, 0, 0, CAPEX_NO_BUFFER},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
