@@ -33,8 +33,6 @@ class LiveTest : public AcquisitionTest {
   protected:
     void SetUp() override {
         AcquisitionTest::SetUp();
-        // Made after the fixture set the environment its transport thread reads.
-        window_.reset(new NoticeWindow);
         event_ = plat::CreateEventA(nullptr, TRUE, FALSE, nullptr);
         request_ =
             LiveVideoRequest{picture_.data(), 0, (void*)ColourTable(), event_, nullptr, nullptr};
@@ -46,8 +44,11 @@ class LiveTest : public AcquisitionTest {
     // Starts in the given mode with request_'s fields.
     int32_t Start(uint32_t mode, const char* name = nullptr,
                   LiveVideoCallback callback = IgnoreFrame, uintptr_t context = 7) {
-        return StartLive(mode, name ? name : name_.c_str(), &request_, window_->hwnd, callback,
-                         context);
+        // The window, and with it the message transport's thread, only where a
+        // test needs one, and after the fixture set the environment the thread reads.
+        if (mode == LIVE_MODE_WINDOW && !window_) window_.reset(new NoticeWindow);
+        return StartLive(mode, name ? name : name_.c_str(), &request_,
+                         window_ ? window_->hwnd : nullptr, callback, context);
     }
     // Starts event-mode live video into picture_ with transfers gated.
     void StartEvent(uint32_t ring = 0) {
