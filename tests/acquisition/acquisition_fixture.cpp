@@ -1,7 +1,7 @@
 #include "acquisition_fixture.h"
 
 #include <string.h>
-#include <time.h>
+#include <sys/mman.h>
 
 #include "acquisition/convert/convert.h"
 #include "device/device.h"
@@ -35,10 +35,11 @@ void AcquisitionTest::TearDown() {
 }
 
 void AcquisitionTest::OpenCamera(const FormatCase& format, uint32_t width, uint32_t height,
-                                 uint32_t framesPerSecond) {
+                                 uint32_t framesPerSecond, bool frameInfo) {
     sim::Profile p = sim::MakeFormatProfile(format.model, "AcqCam", "cam0.sock", format.code,
                                             format.rawBits, format.outBits, true);
     p.framesPerSecond = framesPerSecond;
+    p.frameInfo = frameInfo_ = frameInfo;
     seed_ = p.seed;
     model_ = sim::ProfileModel(p);
     PlugCamera(p);
@@ -47,6 +48,23 @@ void AcquisitionTest::OpenCamera(const FormatCase& format, uint32_t width, uint3
         ASSERT_EQ(USBSetScanArea(name_.c_str(), 0, 0, width, height), 1);
     }
     ClearLog();
+}
+
+void AcquisitionTest::RestartSimulator() {
+    sim::Stop(server_);
+    server_ = sim::Start(dir_.path);
+    ASSERT_NE(server_, nullptr);
+    sim::SetClock(server_, plat::Now);
+}
+
+int32_t AcquisitionTest::CaptureInto(void** buffers, uint32_t frames, const char* name) {
+    uint32_t sat = 100;
+    CaptureParam param{};
+    param.nFrames = frames;
+    param.pSatCoefficient = &sat;
+    param.pColourTable = (void*)ColourTable();
+    param.ppBuffers = buffers;
+    return USBCaptureFrame(name ? name : name_.c_str(), &param);
 }
 
 std::vector<uint8_t> AcquisitionTest::RawFrame(uint32_t number, uint32_t streamWidth,
@@ -64,43 +82,27 @@ std::vector<uint8_t> AcquisitionTest::RawFrame(uint32_t number, uint32_t streamW
 
 void AcquisitionTest::Apply(Expect expect, const std::vector<uint8_t>& frame, uint64_t lineBytes,
                             uint32_t w, uint32_t h, uint32_t sat, std::vector<uint8_t>* picture) {
+    typedef void (*Routine)(const uint8_t*, uint8_t*, uint32_t, uint32_t);
+    // By Expect; the colour table and sequential colour are applied apart.
+    // clang-format off
+    static const Routine kRoutines[] = {
+        tav::BayerToBGR24, tav::UYVYToBGR24, nullptr, tav::MonoCopy8, tav::FieldMerge8,
+        tav::Mono16To8Shift, tav::Mono10To8Log, tav::Mono12To8Log, tav::Mono12To8LogInterlaced,
+        nullptr, nullptr};
+    // clang-format on
     const uint8_t* src = frame.data() + 2 * lineBytes;
-    uint8_t* dst = picture->data();
-    switch (expect) {
-        case Expect::Bayer:
-            if (sat == 100)
-                tav::BayerToBGR24(src, dst, w, h);
-            else
-                tav::BayerToBGR24Table(src, dst, w, h, ColourTable());
-            break;
-        case Expect::Uyvy:
-            tav::UYVYToBGR24(src, dst, w, h);
-            break;
-        case Expect::Quazi:
-            tav::QuaziColourInsert(src, dst, w, h, frame[lineBytes + 21]);
-            break;
-        case Expect::Copy8:
-            tav::MonoCopy8(src, dst, w, h);
-            break;
-        case Expect::Merge8:
-            tav::FieldMerge8(src, dst, w, h);
-            break;
-        case Expect::Shift16:
-            tav::Mono16To8Shift(src, dst, w, h);
-            break;
-        case Expect::Log10:
-            tav::Mono10To8Log(src, dst, w, h);
-            break;
-        case Expect::Log12:
-            tav::Mono12To8Log(src, dst, w, h);
-            break;
-        case Expect::Log12Fields:
-            tav::Mono12To8LogInterlaced(src, dst, w, h);
-            break;
-        case Expect::Untouched:
-        case Expect::Dropped:
-            break;
-    }
+    if (expect == Expect::Bayer && sat != 100)
+        tav::BayerToBGR24Table(src, picture->data(), w, h, ColourTable());
+    else if (expect == Expect::Quazi)
+        tav::QuaziColourInsert(src, picture->data(), w, h, frame[lineBytes + 21]);
+    else if (kRoutines[(int)expect])
+        kRoutines[(int)expect](src, picture->data(), w, h);
+}
+
+std::vector<uint8_t> AcquisitionTest::BayerPicture(uint32_t number, uint32_t sat) {
+    std::vector<uint8_t> picture(kPictureBytes);
+    Apply(Expect::Bayer, RawFrame(number, kW, 1), kW, kW, kH, sat, &picture);
+    return picture;
 }
 
 std::vector<std::vector<uint32_t>> AcquisitionTest::StreamStarts() {
@@ -171,13 +173,28 @@ uint32_t NoticeWindow::Pump() {
     return frames;
 }
 
-bool NoticeWindow::WaitFrames(uint32_t wanted, uint32_t timeoutMs) {
-    for (uint32_t waited = 0; Pump() < wanted; waited += 2) {
-        if (waited >= timeoutMs) return false;
-        struct timespec pause = {0, 2 * 1000 * 1000};
-        nanosleep(&pause, nullptr);
-    }
-    return true;
+Protected::Protected(size_t bytes, int prot) : size(bytes) {
+    data = (uint8_t*)mmap(nullptr, bytes, prot, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+}
+Protected::~Protected() {
+    munmap(data, size);
+}
+void Protected::Allow() {
+    mprotect(data, size, PROT_READ | PROT_WRITE);
+}
+
+void WINAPI IgnoreFrame(const char*, uint32_t*, uint32_t*, uint32_t, uintptr_t) {}
+
+int32_t StartLive(uint32_t mode, const char* name, LiveVideoRequest* request, HWND hwnd,
+                  LiveVideoCallback callback, uintptr_t context) {
+    if (mode == LIVE_MODE_EVENT) return USBLiveVideoStartEx(name, request);
+    if (mode == LIVE_MODE_CALLBACK)
+        return USBVideoOnCallbackStart(name, request, callback, context);
+    LiveVideoParam param{};
+    param.hWnd = hwnd;
+    param.pImage = request->pImage;
+    param.pColourTable = request->pColourTable;
+    return USBLiveVideoStart(name, &param);
 }
 
 }  // namespace acquisition_test

@@ -124,24 +124,10 @@ TEST_P(DeliveryTest, PicturesAreTheFramesTheCameraSent) {
     log.frameBytes = frameBytes;
 
     sim::GateTransfers(server_, camera_, true);
-    LiveVideoRequest request{};
-    request.pImage = picture.data();
-    request.pColourTable = (void*)ColourTable();
-    request.hFrameEvent = event;
-    request.pLiveVideoParamEx = c.ring ? &ex : nullptr;
-    request.ppRawFrame = &rawFrame;
-    if (c.mode == LIVE_MODE_WINDOW) {
-        LiveVideoParam param{};
-        param.hWnd = window.hwnd;
-        param.pImage = picture.data();
-        param.pColourTable = (void*)ColourTable();
-        ASSERT_EQ(USBLiveVideoStart(name_.c_str(), &param), 1);
-    } else if (c.mode == LIVE_MODE_EVENT) {
-        ASSERT_EQ(USBLiveVideoStartEx(name_.c_str(), &request), 1);
-    } else {
-        ASSERT_EQ(USBVideoOnCallbackStart(name_.c_str(), &request, RecordFrame, (uintptr_t)&log),
-                  1);
-    }
+    LiveVideoRequest request{picture.data(),         0,        (void*)ColourTable(), event,
+                             c.ring ? &ex : nullptr, &rawFrame};
+    ASSERT_EQ(StartLive(c.mode, name_.c_str(), &request, window.hwnd, RecordFrame, (uintptr_t)&log),
+              1);
     EXPECT_EQ(Slot().ReadParameters.bDirectBuffer, c.ring ? 1 : 0);
 
     const uint32_t transfers = c.ring ? c.ring + 2 : 4;
@@ -167,8 +153,8 @@ TEST_P(DeliveryTest, PicturesAreTheFramesTheCameraSent) {
                         (uint64_t)H * streamWidth * b / (c.format.code == 10 ? 2 : 1);
                     memset(frame.data() + image, 0, 2 * (size_t)streamWidth);
                 }
+                expectedRaw.push_back(frame);
             }
-            if (delivers) expectedRaw.push_back(frame);
             sent.insert(sent.end(), frame.begin(), frame.end());
         }
         notices += delivered;
@@ -187,7 +173,6 @@ TEST_P(DeliveryTest, PicturesAreTheFramesTheCameraSent) {
             std::lock_guard<std::mutex> guard(log.lock);
             ASSERT_EQ(log.codes.size(), notices);
             for (uint32_t code : log.codes) EXPECT_EQ(code, (uint32_t)LIVE_CB_FRAME);
-            // Each notice came after its picture was complete.
             // Each notice came after its picture was complete, with *ppRawFrame
             // naming its raw frame.
             for (size_t n = notices - delivered; n < notices; ++n) {
@@ -214,12 +199,11 @@ TEST_P(DeliveryTest, PicturesAreTheFramesTheCameraSent) {
         ++deliveringTransfers;
     }
     EXPECT_EQ(USBLiveVideoStop(name_.c_str()), 1);
-    EXPECT_TRUE(tav::CameraIdle(Slot().ReadParameters));
+    EXPECT_TRUE(Idle());
     // The stream was set up for what the start computed.
-    std::vector<std::vector<uint32_t>> starts = StreamStarts();
-    ASSERT_EQ(starts.size(), 1u);
-    const std::vector<uint32_t> block = {3, streamWidth, H + 4, b, 0, T, Model(), 0, 0};
-    EXPECT_EQ(starts[0], block);
+    const std::vector<std::vector<uint32_t>> block = {
+        {3, streamWidth, H + 4, b, 0, T, Model(), 0, 0}};
+    EXPECT_EQ(StreamStarts(), block);
     plat::CloseHandle(event);
 }
 

@@ -33,8 +33,6 @@ class StressTest : public AcquisitionTest {
     static std::string Name(int k) { return "Stress-" + std::to_string(k); }
 };
 
-void WINAPI Nothing(const char*, uint32_t*, uint32_t*, uint32_t, uintptr_t) {}
-
 TEST_F(StressTest, AThousandStartsAndStopsOnSeveralCamerasAtOnce) {
     ASSERT_NO_FATAL_FAILURE(OpenCameras());
     constexpr int kRounds = 1000 / kCameras + 1;
@@ -53,16 +51,11 @@ TEST_F(StressTest, AThousandStartsAndStopsOnSeveralCamerasAtOnce) {
             HANDLE event = plat::CreateEventA(nullptr, FALSE, FALSE, nullptr);
             void* raw = nullptr;
             for (int round = 0; round < kRounds; ++round) {
-                LiveVideoRequest request{picture.data(),
-                                         0,
-                                         (void*)ColourTable(),
-                                         event,
-                                         round % 2 ? &ex : nullptr,
-                                         &raw};
-                const int32_t started =
-                    round % 3 == 0 ? USBLiveVideoStartEx(name.c_str(), &request)
-                                   : USBVideoOnCallbackStart(name.c_str(), &request, Nothing, 0);
-                if (started != 1) ++failures;
+                LiveVideoParamEx* buffers = round % 2 ? &ex : nullptr;
+                LiveVideoRequest request{picture.data(), 0,       (void*)ColourTable(),
+                                         event,          buffers, &raw};
+                const uint32_t mode = round % 3 == 0 ? LIVE_MODE_EVENT : LIVE_MODE_CALLBACK;
+                if (StartLive(mode, name.c_str(), &request, nullptr) != 1) ++failures;
                 if (USBLiveVideoStop(name.c_str()) != 1) ++failures;
                 if (!tav::CameraIdle(tav::g_DeviceTable[k].ReadParameters)) ++failures;
             }
@@ -83,16 +76,10 @@ TEST_F(StressTest, TwoCapturesAtOnceHaveExactlyOneWinner) {
         auto capture = [&] {
             std::vector<uint8_t> picture(3 * 64 * 32);
             void* buffers[1] = {picture.data()};
-            uint32_t sat = 100;
-            CaptureParam param{};
-            param.nFrames = 1;
-            param.pSatCoefficient = &sat;
-            param.pColourTable = (void*)ColourTable();
-            param.ppBuffers = buffers;
             ++go;
             while (go.load() < 2) {
             }
-            taken += USBCaptureFrame(Name(0).c_str(), &param);
+            taken += CaptureInto(buffers, 1, Name(0).c_str());
         };
         std::thread a(capture), b(capture);
         a.join();

@@ -3,17 +3,15 @@
 // it, within a bound, leak no handle, leave the camera idle, and leave the
 // library usable: the same call without the fault then succeeds.
 //
-// One row per call (the table below), one column per fault (a few more faults
-// share a column's results: Expected). The camera is a
-// model-3 camera (it answers the busy query that USBInitDevice, USBSetFormat,
-// USBSetScanArea and the live-video starts ask), initialised before every
-// case, with transfers ready at once. A request that gets no answer fails
-// after the platform's reply time-out, shortened here to kReplyTimeoutMs; a
-// stream read has no time-out by design (a capture waits for its frame as long
-// as the camera takes), so there the case checks that the call still waits and
-// that unplugging the camera ends it.
+// One row per call, one column per fault (a few more faults share a column's
+// results: Expected). The camera is a model-3 camera (it answers the busy
+// query that USBInitDevice, USBSetFormat, USBSetScanArea and the live-video
+// starts ask), initialised before every case, with transfers ready at once. A
+// request that gets no answer fails after the platform's reply time-out,
+// shortened here to kReplyTimeoutMs; a stream read has no time-out by design
+// (a capture waits for its frame as long as the camera takes), so there the
+// case checks that the call still waits and that unplugging the camera ends it.
 #include <ctype.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <chrono>
@@ -27,7 +25,6 @@
 namespace {
 
 using namespace std::chrono;
-using config_test::ConfigTest;
 
 constexpr uint32_t kSend = tav::IOCTL_CAM_SEND_REQUEST;
 constexpr uint32_t kReply = tav::IOCTL_CAM_READ_REPLY;
@@ -42,44 +39,60 @@ constexpr uint32_t kReplyTimeoutMs = 1000;
 constexpr uint32_t kCallBoundMs = 4 * kReplyTimeoutMs;
 constexpr uint32_t kCaptureBoundMs = 8000;
 constexpr uint32_t kStopBoundMs = 8000;
-constexpr uint32_t kEvery = 1000000;  // a fault count no call uses up
+constexpr uint32_t kEvery = 1000000;      // a fault count no call uses up
+constexpr uint32_t kMiddle = 0xFFFFFFFF;  // the fault hits the row's middle request
 
 // The faults. The first ten are the columns of a row's expected results; the
 // ones after them give the results of a column before them (Expected).
+// clang-format off
 enum FaultKind {
-    kRequestFails,   // every IOCTL_CAM_SEND_REQUEST fails
-    kFetchFails,     // every reply fetch fails
-    kShortReply,     // every reply fetch returns 2 of its 64 bytes
-    kBusy,           // the busy query answers 1
-    kStartFails,     // the stream start fails
-    kStopFails,      // every stream stop fails
-    kReadFails,      // every stream read fails
-    kShortTransfer,  // every transfer is one line short
-    kUnplug,         // the camera is unplugged during the row's middle request
-    kSilent,         // the camera stops answering at the row's middle request
-    kTabled,
-    kDropped = kTabled,  // the row's middle request gets no answer and its connection closes
-    kFlashWriteFails,    // every flash status poll reports a failed write (bit 0x20)
-    kBadMarkers,         // every transfer has wrong start and end markers
-    kBadEndMarker,       // every transfer has a wrong end marker
-    kTwoByteTransfer,    // every transfer is 2 bytes
-    kFaultCount
+    kRequestFails, kFetchFails, kShortReply, kBusy, kStartFails, kStopFails, kReadFails,
+    kShortTransfer, kUnplug, kSilent, kTabled,
+    kDropped = kTabled, kFlashWriteFails, kBadMarkers, kBadEndMarker, kTwoByteTransfer, kFaultCount
 };
-const char* const kFaultNames[kFaultCount] = {"request fails",
-                                              "reply fetch fails",
-                                              "short reply",
-                                              "busy",
-                                              "stream start fails",
-                                              "stream stop fails",
-                                              "stream read fails",
-                                              "short transfer",
-                                              "unplug",
-                                              "no answer",
-                                              "connection dropped",
-                                              "flash write fails",
-                                              "bad markers",
-                                              "bad end marker",
-                                              "two-byte transfers"};
+// clang-format on
+
+// What a live-video start's reader does with each fault once the start
+// returned 1: the start's own requests never meet the stream faults, its
+// reader does.
+enum class Reader : uint8_t {
+    NotStarted,         // the start failed
+    Runs,               // keeps reading good transfers
+    RunsDropping,       // keeps reading, dropping every transfer for its size
+    RunsDroppingMarks,  // keeps reading, dropping every transfer for its markers
+    Ends,               // ends by itself (its stream start failed or went unanswered)
+    EndsAfterRestarts,  // five failed reads: the first and four restarts
+};
+
+// How each fault is injected: the simulator's fault, the request it hits (0:
+// any) and how many times (the busy status is set instead); and its reader.
+// (A read of exactly 2 bytes passes the size check; the buffer it leaves then
+// ends in a zero, not the end marker.)
+struct Injection {
+    const char* name;
+    sim::Fault fault;
+    uint32_t code, count;
+    Reader reader;
+};
+const Injection kInjections[kFaultCount] = {
+    // clang-format off
+    {"request fails",      sim::Fault::FailRequest,       kSend,   kEvery, Reader::NotStarted},
+    {"reply fetch fails",  sim::Fault::FailRequest,       kReply,  kEvery, Reader::NotStarted},
+    {"short reply",        sim::Fault::ShortReply,        kReply,  kEvery, Reader::NotStarted},  // 2 of 64 bytes
+    {"busy",               sim::Fault::FailRequest,       0,       0,      Reader::NotStarted},
+    {"stream start fails", sim::Fault::FailRequest,       kStart,  kEvery, Reader::Ends},
+    {"stream stop fails",  sim::Fault::FailRequest,       kStop,   kEvery, Reader::Runs},
+    {"stream read fails",  sim::Fault::FailStreamRead,    kRead,   kEvery, Reader::EndsAfterRestarts},
+    {"short transfer",     sim::Fault::WrongSizeTransfer, kRead,   kEvery, Reader::RunsDropping},  // a line short
+    {"unplug",             sim::Fault::Unplug,            kMiddle, 1,      Reader::Ends},
+    {"no answer",          sim::Fault::NoAnswer,          kMiddle, kEvery, Reader::Ends},
+    {"connection dropped", sim::Fault::DropConnection,    kMiddle, 1,      Reader::Ends},  // closed unanswered
+    {"flash write fails",  sim::Fault::FlashWriteError,   0,       kEvery, Reader::Runs},  // status bit 0x20
+    {"bad markers",        sim::Fault::BadMarkers,        kRead,   kEvery, Reader::RunsDroppingMarks},
+    {"bad end marker",     sim::Fault::BadEndMarker,      kRead,   kEvery, Reader::RunsDroppingMarks},
+    {"two-byte transfers", sim::Fault::TwoByteTransfer,   kRead,   kEvery, Reader::RunsDroppingMarks},
+    // clang-format on
+};
 
 // What a call works with; fresh for every case.
 struct Work {
@@ -96,93 +109,40 @@ struct Work {
     LiveVideoParam window;
     LiveVideoRequest request;
     HANDLE frameEvent = nullptr;
+
+    // The camera's pictures, 320 x 240 of up to 3 bytes a pixel; the block of
+    // the event and callback starts: a picture and a colour table.
+    void MakePictures(size_t count) {
+        pictures.assign(count, std::vector<uint8_t>(320 * 240 * 3));
+        pointers.clear();
+        for (auto& p : pictures) pointers.push_back(p.data());
+    }
+    LiveVideoRequest* Request() {
+        MakePictures(1);
+        request = LiveVideoRequest{pointers[0], 0, buffer, nullptr, nullptr, nullptr};
+        return &request;
+    }
 };
 
 void WINAPI OnFrame(const char*, uint32_t*, uint32_t*, uint32_t, uintptr_t) {}
 
-// The camera's pictures: 320 x 240, up to 3 bytes a pixel.
-void MakePictures(Work& w, size_t count) {
-    w.pictures.assign(count, std::vector<uint8_t>(320 * 240 * 3));
-    w.pointers.clear();
-    for (auto& p : w.pictures) w.pointers.push_back(p.data());
-}
-
+// USBGetSuppDeviceList gives no result: its row reports 100 x nCount + (1 when
+// the camera's entry was written).
 int32_t ListCameras(Work&) {
     CameraList list;
     memset(&list, 0xEE, sizeof list);
     USBGetSuppDeviceList(&list);
-    const int32_t entry = (uint8_t)list.szNames[0][0] != 0xEE ? 1 : 0;
-    return (int32_t)list.nCount * 100 + entry;
-}
-int32_t Reset(Work& w) {
-    return USBReset(w.name);
-}
-int32_t Command(Work&) {
-    return SendCommand(0, 8, 0x800, 5, 0);
-}
-int32_t Status(Work& w) {
-    return ReceiveStatus(0, 12, 0x1E08, &w.a, &w.b);
-}
-int32_t Busy(Work& w) {
-    return GetCameraStatus(0, &w.a);
-}
-int32_t FlashRead(Work& w) {
-    return ReadDataFromFlash(0, 0, TAVCAM_RECORD_BYTES, w.buffer);
+    return (int32_t)list.nCount * 100 + ((uint8_t)list.szNames[0][0] != 0xEE ? 1 : 0);
 }
 int32_t FlashWrite(Work& w) {
     memset(w.buffer, 0x5A, 102);
     return WriteDataToFlash(0, 2, 102, w.buffer);
 }
-int32_t I2CWrite(Work&) {
-    return SendI2C(0, 122, 0x10, 1, 2);
-}
-int32_t I2CRead(Work& w) {
-    return ReceiveI2C(0, 122, 0x10, &w.x, &w.y);
-}
-int32_t I2CByte(Work&) {
-    return SendI2C_OneDataByte(0, 122, 0x10, 7);
-}
-int32_t Register(Work& w) {
-    return SetRegister(w.name, 0x10, 0x1234);
-}
-int32_t Identification(Work& w) {
-    return USBGetCameraID(w.name, w.buffer);
-}
-int32_t InitNew(Work& w) {
-    return USBInitDevice(w.name);
-}
 int32_t Save(Work& w) {
     return USBSaveParams(w.name, 1);
 }
-int32_t Load(Work& w) {
-    return USBLoadParams(w.name, 1);
-}
-int32_t Format(Work& w) {
-    return USBSetFormat(w.name, 1);
-}
-int32_t ScanArea(Work& w) {
-    return USBSetScanArea(w.name, 0, 0, 64, 32);
-}
-int32_t Window(Work&) {
-    return SetCameraWindow(0, 0, 0, 64, 32, 1, 1, 1, 1);
-}
-int32_t SetFeature(Work& w) {
-    return USBSetCameraFeature(w.name, FEATURE_BRIGHTNESS, 100);
-}
-int32_t GetFeature(Work& w) {
-    return USBGetCameraFeature(w.name, 0x1E08, &w.a);
-}
-int32_t OnOff(Work& w) {
-    return USBSetOnOffFeature(w.name, FEATURE_TRIGGER_MODE, 1);
-}
-int32_t Auto(Work& w) {
-    return USBSetAutoFeature(w.name, FEATURE_AUTO_EXPOSURE, 1);
-}
-int32_t Table(Work& w) {
-    return USBSendTable(w.name, 3, 128, w.buffer);
-}
 int32_t Capture(Work& w) {
-    MakePictures(w, 2);
+    w.MakePictures(2);
     w.param = CaptureParam{};
     w.param.nFrames = 2;
     w.param.pSatCoefficient = &w.sat;
@@ -191,7 +151,7 @@ int32_t Capture(Work& w) {
     return USBCaptureFrame(w.name, &w.param);
 }
 int32_t CaptureEx(Work& w) {
-    MakePictures(w, 2);
+    w.MakePictures(2);
     memset(&w.ex, 0, sizeof w.ex);
     w.ex.nBuffers = 2;
     for (int k = 0; k < 2; ++k) w.ex.pDirectBuffer[k] = w.pointers[(size_t)k];
@@ -203,30 +163,16 @@ int32_t CaptureEx(Work& w) {
     return USBCaptureFrameEx(w.name, &w.exParam);
 }
 int32_t LiveWindow(Work& w) {
-    MakePictures(w, 1);
+    w.MakePictures(1);
     w.window = LiveVideoParam{};
     w.window.pImage = w.pointers[0];
     w.window.pColourTable = w.buffer;
     return USBLiveVideoStart(w.name, &w.window);
 }
-// The block of the event and callback starts: a picture and a colour table.
-LiveVideoRequest* Request(Work& w) {
-    MakePictures(w, 1);
-    w.request = LiveVideoRequest{};
-    w.request.pImage = w.pointers[0];
-    w.request.pColourTable = w.buffer;
-    return &w.request;
-}
 int32_t LiveEvent(Work& w) {
-    LiveVideoRequest* request = Request(w);
+    LiveVideoRequest* request = w.Request();
     request->hFrameEvent = w.frameEvent;
     return USBLiveVideoStartEx(w.name, request);
-}
-int32_t LiveCallback(Work& w) {
-    return USBVideoOnCallbackStart(w.name, Request(w), OnFrame, 0);
-}
-int32_t Stop(Work& w) {
-    return USBLiveVideoStop(w.name);
 }
 
 enum class Before : uint8_t {
@@ -236,120 +182,63 @@ enum class Before : uint8_t {
     Streaming,    // live video runs, its reader waiting for a transfer
 };
 
-// What a live-video start's reader does with each fault once the start
-// returned 1: the start's own requests never meet the stream faults, its
-// reader does.
-enum class Reader : uint8_t {
-    NotStarted,         // the start failed
-    Runs,               // keeps reading good transfers
-    RunsDropping,       // keeps reading, dropping every transfer for its size
-    RunsDroppingMarks,  // keeps reading, dropping every transfer for its markers
-    Ends,               // ends by itself (its stream start failed or went unanswered)
-    EndsAfterRestarts,  // five failed reads: the first and four restarts
-};
-// (A read of exactly 2 bytes passes the size check; the buffer it leaves then
-// ends in a zero, not the end marker.)
-const Reader kReaderAfter[kFaultCount] = {Reader::NotStarted,
-                                          Reader::NotStarted,
-                                          Reader::NotStarted,
-                                          Reader::NotStarted,
-                                          Reader::Ends,
-                                          Reader::Runs,
-                                          Reader::EndsAfterRestarts,
-                                          Reader::RunsDropping,
-                                          Reader::Ends,
-                                          Reader::Ends,
-                                          Reader::Ends,
-                                          Reader::Runs,
-                                          Reader::RunsDroppingMarks,
-                                          Reader::RunsDroppingMarks,
-                                          Reader::RunsDroppingMarks};
-
+// A row: the call, the camera before it, the request an unplug or a silence
+// hits (a silent stream read: the call waits until the camera goes; a stream
+// start: a live-video start, whose reader is checked too; a stream stop: the
+// stop, which waits up to 6 s for a reader whose stream stop fails or gets no
+// answer), the result without a fault and the result with each fault.
 struct Row {
     const char* call;
     int32_t (*run)(Work&);
     Before before;
-    uint32_t middle;    // the request an unplug or a silence hits
-    bool waitsForRead;  // a silent stream read: the call waits until the camera goes
-    uint32_t boundMs;   // the longest the call may take (faults that cost time-outs included)
-    bool live;          // a live-video start: its reader is checked too (kReaderAfter)
-    int32_t ok;         // the result without a fault
+    uint32_t middle;
+    int32_t ok;
     int32_t expected[kTabled];
+    bool waitsForRead() const { return middle == kRead; }
+    bool live() const { return middle == kStart; }
+    uint32_t boundMs() const {
+        return middle == kRead ? kCaptureBoundMs : middle == kStop ? kStopBoundMs : kCallBoundMs;
+    }
 };
 
-// USBGetSuppDeviceList gives no result: its row reports 100 x nCount + (1 when
-// the camera's entry was written). USBInitDevice of a camera new to the
-// process asks no busy status: the model the cache holds decides, and it holds
-// none yet. A live-video start returns 1 whatever its reader then meets; the
-// reader's part is checked apart (kReaderAfter). USBLiveVideoStop waits up
-// to 6 s for a reader whose stream stop fails or gets no answer.
+// USBInitDevice of a camera new to the process asks no busy status: the model
+// the cache holds decides, and it holds none yet. A live-video start returns 1
+// whatever its reader then meets; the reader's part is checked apart.
 const Row kRows[] = {
     // clang-format off
-    //                                                                   req fetch short busy start stop read shortT unplug silent
-    {"USBGetSuppDeviceList", ListCameras, Before::Initialised, kReply, false, kCallBoundMs, false, 101,
-                                                                       {100, 100, 100, 101, 101, 101, 101, 101, 100, 100}},
-    {"USBReset",            Reset,       Before::Initialised, kSend,  false, kCallBoundMs, false, 0, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-    {"SendCommand",         Command,     Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"ReceiveStatus",       Status,      Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"GetCameraStatus",     Busy,        Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"ReadDataFromFlash",   FlashRead,   Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"WriteDataToFlash",    FlashWrite,  Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"SendI2C",             I2CWrite,    Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"ReceiveI2C",          I2CRead,     Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"SendI2C_OneDataByte", I2CByte,     Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"SetRegister",         Register,    Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBGetCameraID",      Identification, Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBInitDevice",       InitNew,     Before::Forgotten,   kReply, false, kCallBoundMs, false, TAVCAM_INIT_OK,
-                                                                       {0, 0, 0, 0x800, 0x800, 0x800, 0x800, 0x800, 0, 0}},
-    {"USBInitDevice, presets changed", InitNew, Before::Changed, kReply, false, kCallBoundMs, false, TAVCAM_INIT_OK,
-                                                                       {0, 0, 0, 3, 0x800, 0x800, 0x800, 0x800, 0, 0}},
-    {"USBSaveParams",       Save,        Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBLoadParams",       Load,        Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBSetFormat",        Format,      Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 3, 1, 1, 1, 1, 0, 0}},
-    {"USBSetScanArea",      ScanArea,    Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 3, 1, 1, 1, 1, 0, 0}},
-    {"SetCameraWindow",     Window,      Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBSetCameraFeature", SetFeature,  Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBGetCameraFeature", GetFeature,  Before::Initialised, kReply, false, kCallBoundMs, false, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBSetOnOffFeature",  OnOff,       Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBSetAutoFeature",   Auto,        Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBSendTable",        Table,       Before::Initialised, kSend,  false, kCallBoundMs, false, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
-    {"USBCaptureFrame",     Capture,     Before::Initialised, kRead,  true, kCaptureBoundMs, false, 1, {0, 1, 1, 1, 0, 1, 1, 1, 0, 0}},
-    {"USBCaptureFrameEx",   CaptureEx,   Before::Initialised, kRead,  true, kCaptureBoundMs, false, CAPEX_OK,
-                                                                       {CAPEX_WINDOW_FAILED, 0, 0, 0, CAPEX_START_FAILED, 0,
-                                                                        CAPEX_READ_FAILED, CAPEX_READ_FAILED, CAPEX_READ_FAILED,
-                                                                        CAPEX_READ_FAILED}},
-    {"USBLiveVideoStart",   LiveWindow,  Before::Initialised, kStart, false, kCallBoundMs, true, 1, {0, 0, 0, 3, 1, 1, 1, 1, 1, 1}},
-    {"USBLiveVideoStartEx", LiveEvent,   Before::Initialised, kStart, false, kCallBoundMs, true, 1, {0, 0, 0, 3, 1, 1, 1, 1, 1, 1}},
-    {"USBVideoOnCallbackStart", LiveCallback, Before::Initialised, kStart, false, kCallBoundMs, true, 1, {0, 0, 0, 3, 1, 1, 1, 1, 1, 1}},
-    {"USBLiveVideoStop",    Stop,        Before::Streaming,   kStop,  false, kStopBoundMs, false, 1, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
+    //                                                                                      req fetch short busy start stop read shortT unplug silent
+    {"USBGetSuppDeviceList", ListCameras, Before::Initialised, kReply, 101,                 {100, 100, 100, 101, 101, 101, 101, 101, 100, 100}},
+    {"USBReset", [](Work& w) { return USBReset(w.name); }, Before::Initialised, kSend, 0,   {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+    {"SendCommand", [](Work&) { return SendCommand(0, 8, 0x800, 5, 0); }, Before::Initialised, kSend, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"ReceiveStatus", [](Work& w) { return ReceiveStatus(0, 12, 0x1E08, &w.a, &w.b); }, Before::Initialised, kReply, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"GetCameraStatus", [](Work& w) -> int32_t { return GetCameraStatus(0, &w.a); }, Before::Initialised, kReply, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"ReadDataFromFlash", [](Work& w) { return ReadDataFromFlash(0, 0, TAVCAM_RECORD_BYTES, w.buffer); }, Before::Initialised, kReply, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"WriteDataToFlash", FlashWrite, Before::Initialised, kReply, 1,                         {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"SendI2C", [](Work&) { return SendI2C(0, 122, 0x10, 1, 2); }, Before::Initialised, kSend, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"ReceiveI2C", [](Work& w) { return ReceiveI2C(0, 122, 0x10, &w.x, &w.y); }, Before::Initialised, kReply, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"SendI2C_OneDataByte", [](Work&) { return SendI2C_OneDataByte(0, 122, 0x10, 7); }, Before::Initialised, kSend, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"SetRegister", [](Work& w) { return SetRegister(w.name, 0x10, 0x1234); }, Before::Initialised, kSend, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBGetCameraID", [](Work& w) { return USBGetCameraID(w.name, w.buffer); }, Before::Initialised, kReply, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBInitDevice", [](Work& w) { return USBInitDevice(w.name); }, Before::Forgotten, kReply, TAVCAM_INIT_OK, {0, 0, 0, 0x800, 0x800, 0x800, 0x800, 0x800, 0, 0}},
+    {"USBInitDevice, presets changed", [](Work& w) { return USBInitDevice(w.name); }, Before::Changed, kReply, TAVCAM_INIT_OK, {0, 0, 0, 3, 0x800, 0x800, 0x800, 0x800, 0, 0}},
+    {"USBSaveParams", Save, Before::Initialised, kReply, 1,                                  {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBLoadParams", [](Work& w) { return USBLoadParams(w.name, 1); }, Before::Initialised, kReply, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBSetFormat", [](Work& w) { return USBSetFormat(w.name, 1); }, Before::Initialised, kReply, 1, {0, 0, 0, 3, 1, 1, 1, 1, 0, 0}},
+    {"USBSetScanArea", [](Work& w) { return USBSetScanArea(w.name, 0, 0, 64, 32); }, Before::Initialised, kReply, 1, {0, 0, 0, 3, 1, 1, 1, 1, 0, 0}},
+    {"SetCameraWindow", [](Work&) { return SetCameraWindow(0, 0, 0, 64, 32, 1, 1, 1, 1); }, Before::Initialised, kSend, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBSetCameraFeature", [](Work& w) { return USBSetCameraFeature(w.name, FEATURE_BRIGHTNESS, 100); }, Before::Initialised, kSend, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBGetCameraFeature", [](Work& w) { return USBGetCameraFeature(w.name, 0x1E08, &w.a); }, Before::Initialised, kReply, 1, {0, 0, 0, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBSetOnOffFeature", [](Work& w) { return USBSetOnOffFeature(w.name, FEATURE_TRIGGER_MODE, 1); }, Before::Initialised, kSend, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBSetAutoFeature", [](Work& w) { return USBSetAutoFeature(w.name, FEATURE_AUTO_EXPOSURE, 1); }, Before::Initialised, kSend, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBSendTable", [](Work& w) { return USBSendTable(w.name, 3, 128, w.buffer); }, Before::Initialised, kSend, 1, {0, 1, 1, 1, 1, 1, 1, 1, 0, 0}},
+    {"USBCaptureFrame", Capture, Before::Initialised, kRead, 1,                              {0, 1, 1, 1, 0, 1, 1, 1, 0, 0}},
+    {"USBCaptureFrameEx", CaptureEx, Before::Initialised, kRead, CAPEX_OK,                   {CAPEX_WINDOW_FAILED, 0, 0, 0, CAPEX_START_FAILED, 0, CAPEX_READ_FAILED,
+                                                                                              CAPEX_READ_FAILED, CAPEX_READ_FAILED, CAPEX_READ_FAILED}},
+    {"USBLiveVideoStart", LiveWindow, Before::Initialised, kStart, 1,                        {0, 0, 0, 3, 1, 1, 1, 1, 1, 1}},
+    {"USBLiveVideoStartEx", LiveEvent, Before::Initialised, kStart, 1,                       {0, 0, 0, 3, 1, 1, 1, 1, 1, 1}},
+    {"USBVideoOnCallbackStart", [](Work& w) { return USBVideoOnCallbackStart(w.name, w.Request(), OnFrame, 0); }, Before::Initialised, kStart, 1, {0, 0, 0, 3, 1, 1, 1, 1, 1, 1}},
+    {"USBLiveVideoStop", [](Work& w) { return USBLiveVideoStop(w.name); }, Before::Streaming, kStop, 1, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
     // clang-format on
-};
-
-// How each fault is injected: the simulator's fault, the request it hits (0:
-// any; kMiddle: the row's middle request) and how many times. The busy status
-// is set instead (kBusy).
-constexpr uint32_t kMiddle = 0xFFFFFFFF;
-struct Injection {
-    sim::Fault fault;
-    uint32_t code;
-    uint32_t count;
-};
-const Injection kInjections[kFaultCount] = {
-    {sim::Fault::FailRequest, kSend, kEvery},
-    {sim::Fault::FailRequest, kReply, kEvery},
-    {sim::Fault::ShortReply, kReply, kEvery},
-    {sim::Fault::FailRequest, 0, 0},  // kBusy: not a fault of a request
-    {sim::Fault::FailRequest, kStart, kEvery},
-    {sim::Fault::FailRequest, kStop, kEvery},
-    {sim::Fault::FailStreamRead, kRead, kEvery},
-    {sim::Fault::WrongSizeTransfer, kRead, kEvery},
-    {sim::Fault::Unplug, kMiddle, 1},
-    {sim::Fault::NoAnswer, kMiddle, kEvery},
-    {sim::Fault::DropConnection, kMiddle, 1},
-    {sim::Fault::FlashWriteError, 0, kEvery},
-    {sim::Fault::BadMarkers, kRead, kEvery},
-    {sim::Fault::BadEndMarker, kRead, kEvery},
-    {sim::Fault::TwoByteTransfer, kRead, kEvery},
 };
 
 // A connection closed unanswered gives a row the results of an unplug;
@@ -371,7 +260,18 @@ int32_t Expected(const Row& row, FaultKind fault) {
     }
 }
 
-class FaultMatrix : public ConfigTest, public ::testing::WithParamInterface<Row> {
+// Waits until done() holds, at most ms.
+template <typename Done>
+bool WaitUntil(Done done, uint32_t ms) {
+    const auto end = steady_clock::now() + milliseconds(ms);
+    while (!done()) {
+        if (steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(milliseconds(2));
+    }
+    return true;
+}
+
+class FaultMatrix : public config_test::ConfigTest, public ::testing::WithParamInterface<Row> {
   protected:
     void SetUp() override {
         ConfigTest::SetUp();
@@ -405,13 +305,12 @@ class FaultMatrix : public ConfigTest, public ::testing::WithParamInterface<Row>
     }
 
     void Inject(FaultKind fault, const Row& row) {
-        if (fault == kBusy) {
-            sim::SetBusyStatus(server_, camera_, 1);
-            return;
-        }
         const Injection& i = kInjections[fault];
-        sim::InjectFault(server_, camera_, i.fault, i.code == kMiddle ? row.middle : i.code,
-                         i.count);
+        if (fault == kBusy)
+            sim::SetBusyStatus(server_, camera_, 1);
+        else
+            sim::InjectFault(server_, camera_, i.fault, i.code == kMiddle ? row.middle : i.code,
+                             i.count);
     }
 
     // The camera back as it was: no fault, not busy, plugged, transfers free,
@@ -446,52 +345,32 @@ class FaultMatrix : public ConfigTest, public ::testing::WithParamInterface<Row>
         return st;
     }
 
-    // Waits until done() holds, at most ms.
-    template <typename Done>
-    bool WaitUntil(Done done, uint32_t ms) {
-        const auto end = steady_clock::now() + milliseconds(ms);
-        while (!done()) {
-            if (steady_clock::now() > end) return false;
-            std::this_thread::sleep_for(milliseconds(2));
-        }
-        return true;
-    }
-
-    // What a started reader made of the fault.
+    // What a started reader made of the fault: it keeps running (reading, or
+    // dropping what it reads for the counted reason), or it ends.
     void CheckReader(FaultKind fault) {
         const tav::ReadParameters& rp = Slot().ReadParameters;
         auto idle = [&] { return tav::CameraIdle(rp); };
-        switch (kReaderAfter[fault]) {
-            case Reader::NotStarted:
-                break;
-            case Reader::Runs:
-                EXPECT_TRUE(WaitUntil([&] { return Statistics().nTransfers >= 3; }, kCallBoundMs))
-                    << "the reader read no transfers";
-                EXPECT_FALSE(idle()) << "the reader ended";
-                break;
-            case Reader::RunsDropping:
-                EXPECT_TRUE(WaitUntil([&] { return Statistics().nDroppedSize >= 3; }, kCallBoundMs))
-                    << "the reader dropped no transfers";
+        const Reader reader = kInjections[fault].reader;
+        uint32_t LiveVideoStatistics::*counted =
+            reader == Reader::Runs           ? &LiveVideoStatistics::nTransfers
+            : reader == Reader::RunsDropping ? &LiveVideoStatistics::nDroppedSize
+                                             : &LiveVideoStatistics::nDroppedMarkers;
+        if (reader == Reader::Runs || reader == Reader::RunsDropping ||
+            reader == Reader::RunsDroppingMarks) {
+            EXPECT_TRUE(WaitUntil([&] { return Statistics().*counted >= 3; }, kCallBoundMs))
+                << "the reader read or dropped no transfers";
+            if (reader != Reader::Runs) {
                 EXPECT_EQ(Statistics().nTransfers, 0u);
-                EXPECT_FALSE(idle()) << "the reader ended";
-                break;
-            case Reader::RunsDroppingMarks:
-                EXPECT_TRUE(
-                    WaitUntil([&] { return Statistics().nDroppedMarkers >= 3; }, kCallBoundMs))
-                    << "the reader dropped no transfers";
-                EXPECT_EQ(Statistics().nTransfers, 0u);
-                EXPECT_FALSE(idle()) << "the reader ended";
-                break;
-            case Reader::Ends:
-                EXPECT_TRUE(WaitUntil(idle, kCallBoundMs)) << "the reader didn't end";
-                EXPECT_EQ(Statistics().nTransfers, 0u);
-                break;
-            case Reader::EndsAfterRestarts: {
-                EXPECT_TRUE(WaitUntil(idle, kCallBoundMs)) << "the reader didn't end";
-                LiveVideoStatistics st = Statistics();
+            }
+            EXPECT_FALSE(idle()) << "the reader ended";
+        } else if (reader == Reader::Ends || reader == Reader::EndsAfterRestarts) {
+            EXPECT_TRUE(WaitUntil(idle, kCallBoundMs)) << "the reader didn't end";
+            const LiveVideoStatistics st = Statistics();
+            if (reader == Reader::Ends) {
+                EXPECT_EQ(st.nTransfers, 0u);
+            } else {
                 EXPECT_EQ(st.nReadFailures, 5u);
                 EXPECT_EQ(st.nRestarts, 4u);
-                break;
             }
         }
     }
@@ -514,34 +393,34 @@ TEST_P(FaultMatrix, EachFaultGivesTheDocumentedResultAndLeavesTheLibraryUsable) 
     // (an ended reader's thread stays recorded until the next start).
     Prepare(row);
     std::future<int32_t> result;
-    ASSERT_TRUE(RunBounded(row, row.boundMs, &result)) << row.call << " hangs without a fault";
+    ASSERT_TRUE(RunBounded(row, row.boundMs(), &result)) << row.call << " hangs without a fault";
     ASSERT_EQ(result.get(), row.ok) << row.call << " without a fault";
     Recover();
     const int handles = plat::posix::HandleCount();
 
     for (int f = 0; f < kFaultCount; ++f) {
         const FaultKind fault = (FaultKind)f;
-        SCOPED_TRACE(std::string(row.call) + ", " + kFaultNames[f]);
+        SCOPED_TRACE(std::string(row.call) + ", " + kInjections[f].name);
         Prepare(row);
         Inject(fault, row);
         const auto start = steady_clock::now();
-        if (fault == kSilent && row.waitsForRead) {
+        if (fault == kSilent && row.waitsForRead()) {
             // A capture waits for its frame as long as the camera takes: it
             // still waits, and it ends once the camera goes away.
             EXPECT_FALSE(RunBounded(row, 2 * kReplyTimeoutMs, &result)) << "didn't wait";
             sim::Unplug(server_, camera_);
-            ASSERT_EQ(result.wait_for(milliseconds(row.boundMs)), std::future_status::ready)
+            ASSERT_EQ(result.wait_for(milliseconds(row.boundMs())), std::future_status::ready)
                 << "still waiting after the camera went";
         } else {
-            bool ended = RunBounded(row, row.boundMs, &result);
+            bool ended = RunBounded(row, row.boundMs(), &result);
             if (!ended) sim::Unplug(server_, camera_);  // let it end before the next case
-            ASSERT_TRUE(ended) << "took more than " << row.boundMs << " ms";
+            ASSERT_TRUE(ended) << "took more than " << row.boundMs() << " ms";
         }
         const int32_t got = result.get();
         EXPECT_EQ(got, Expected(row, fault))
             << "after " << duration_cast<milliseconds>(steady_clock::now() - start).count()
             << " ms";
-        if (row.live && got == 1) CheckReader(fault);
+        if (row.live() && got == 1) CheckReader(fault);
         Recover();
         // A camera this process never initialised reads as held until an
         // initialisation succeeds; any other is given back.
@@ -551,7 +430,7 @@ TEST_P(FaultMatrix, EachFaultGivesTheDocumentedResultAndLeavesTheLibraryUsable) 
 
         // Usable: the same call without the fault, then everything given back.
         Prepare(row);
-        ASSERT_TRUE(RunBounded(row, row.boundMs, &result)) << "hangs after the fault";
+        ASSERT_TRUE(RunBounded(row, row.boundMs(), &result)) << "hangs after the fault";
         EXPECT_EQ(result.get(), row.ok) << "fails after the fault";
         Recover();
         EXPECT_TRUE(tav::CameraIdle(Slot().ReadParameters)) << "the camera is still held";
@@ -559,21 +438,19 @@ TEST_P(FaultMatrix, EachFaultGivesTheDocumentedResultAndLeavesTheLibraryUsable) 
     }
 }
 
-// Rows print as their call's name.
 void PrintTo(const Row& row, std::ostream* out) {
     *out << row.call;
 }
 
-std::string RowName(const ::testing::TestParamInfo<Row>& info) {
-    std::string name;
-    for (const char* c = info.param.call; *c; ++c)
-        if (isalnum((unsigned char)*c) || *c == '_')
-            name += *c;
-        else if (*c == ' ')
-            name += '_';
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(EveryCall, FaultMatrix, ::testing::ValuesIn(kRows), RowName);
+INSTANTIATE_TEST_SUITE_P(EveryCall, FaultMatrix, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<Row>& info) {
+                             std::string name;
+                             for (const char* c = info.param.call; *c; ++c)
+                                 if (isalnum((unsigned char)*c) || *c == '_')
+                                     name += *c;
+                                 else if (*c == ' ')
+                                     name += '_';
+                             return name;
+                         });
 
 }  // namespace
