@@ -191,7 +191,6 @@ class Session:
         # wait only makes a wait look once more.
         self.bell = queue.SimpleQueue()
         self.waiting = [False]
-        self.no_room = 0
         self._callback = self._reader_entry(make_on_frame(self)) if make_on_frame else None
         self.callback = L.LiveVideoCallback(self._callback) if make_on_frame else None
         self.reader_state = None
@@ -226,13 +225,10 @@ class Session:
                 code_cell[0], code_cell[1] = code, ctypes.c_uint32.from_address(code)
             if code_cell[1].value == frame_code:
                 on_frame()
-            else:
-                session.no_room += 1
+            # A frame that found no room is counted by the library itself
+            # (Statistics.no_room): nothing to do here.
 
         return entry
-
-    def raw_address(self):
-        return self.raw_word.value
 
     def start(self, timeout):
         with _claims_lock:

@@ -13,7 +13,7 @@ in the ring from its number.
 What a slow consumer sees: frames in the order they came, each with its raw
 frame, as long as it keeps within the ring. The queue holds at most
 ``buffers - 1`` frames; when the consumer falls further behind, the oldest
-frames are dropped (counted in ``Frame.skipped``), because the library is
+frames are dropped (counted in ``Frame.dropped.skipped``), because the library is
 about to read new transfers into their buffers. A frame's picture is copied
 out of the library's picture when the consumer first asks for it, and only
 if no later frame has been started by then; a consumer that is behind gets
@@ -198,10 +198,12 @@ class Stream:
         # Frames the queue's length dropped before this one: the consumer fell behind.
         self._skipped += number - self._taken - 1
         self._taken = number
-        statistics = read_statistics(self._session.name)
-        dropped = Drops(statistics.dropped_size, statistics.dropped_markers, statistics.no_room,
-                        self._skipped)
-        return Frame(self, number, stamp, dropped, address, self._raw_of(address))
+        return Frame(self, number, stamp, self._drops(), address, self._raw_of(address))
+
+    def _drops(self):
+        """The stream's Drops so far: the library's counts and the skipped."""
+        s = read_statistics(self._session.name)
+        return Drops(s.dropped_size, s.dropped_markers, s.no_room, self._skipped)
 
     def _count(self):
         """Frames the library delivered so far."""
@@ -228,10 +230,7 @@ class Stream:
                        within * g.frame_bytes + g.line_bytes)
         elif number == latest:
             address = self._session.raw_word.value
-        statistics = read_statistics(self._session.name)
-        dropped = Drops(statistics.dropped_size, statistics.dropped_markers, statistics.no_room,
-                        self._skipped)
-        return Frame(self, number, time.monotonic_ns(), dropped, address,
+        return Frame(self, number, time.monotonic_ns(), self._drops(), address,
                      self._raw_of(address) if address else None)
 
     def _picture_of(self, number, address):
