@@ -17,11 +17,14 @@ inline __m256i HalfSum(__m256i a, __m256i b, __m256i one, __m256i* odd) {
 }
 
 // floor((a + b + c + d) / 4) per byte from p = floor((a + b) / 2),
-// q = floor((c + d) / 2) and the parities of a + b and c + d.
+// q = floor((c + d) / 2) and the parities of a + b and c + d. The sum is
+// 2p + 2q plus the two parities, so the quarter is floor((p + q + e) / 2) with
+// e = 1 only when both parities are 1; then c + d is odd, q is at most 254 and
+// q + e still fits in a byte. (One instruction fewer than halving p + q and
+// correcting afterwards.)
 inline __m256i QuarterSum(__m256i p, __m256i oddP, __m256i q, __m256i oddQ, __m256i one) {
     __m256i pq;
-    __m256i m = HalfSum(p, q, one, &pq);
-    return _mm256_add_epi8(m, _mm256_and_si256(_mm256_and_si256(oddP, oddQ), pq));
+    return HalfSum(p, _mm256_add_epi8(q, _mm256_and_si256(oddP, oddQ)), one, &pq);
 }
 
 inline __m256i HalveBytes(__m256i v) {

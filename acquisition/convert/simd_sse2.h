@@ -15,13 +15,15 @@ inline __m128i HalfSum(__m128i a, __m128i b, __m128i one, __m128i* odd) {
     return _mm_sub_epi8(_mm_avg_epu8(a, b), x);
 }
 
-// floor((a + b + c + d) / 4) per byte from p = floor((a + b) / 2) and
-// q = floor((c + d) / 2) and the parities of a + b and c + d: the mean of p and
-// q rounds up exactly when both sums were odd.
+// floor((a + b + c + d) / 4) per byte from p = floor((a + b) / 2),
+// q = floor((c + d) / 2) and the parities of a + b and c + d. The sum is
+// 2p + 2q plus the two parities, so the quarter is floor((p + q + e) / 2) with
+// e = 1 only when both parities are 1; then c + d is odd, q is at most 254 and
+// q + e still fits in a byte. (One instruction fewer than halving p + q and
+// correcting afterwards.)
 inline __m128i QuarterSum(__m128i p, __m128i oddP, __m128i q, __m128i oddQ, __m128i one) {
     __m128i pq;
-    __m128i m = HalfSum(p, q, one, &pq);
-    return _mm_add_epi8(m, _mm_and_si128(_mm_and_si128(oddP, oddQ), pq));
+    return HalfSum(p, _mm_add_epi8(q, _mm_and_si128(oddP, oddQ)), one, &pq);
 }
 
 // v >> 1 per byte.
