@@ -129,7 +129,10 @@ struct PendingLine {
 };
 
 // Pixels per piece of a line when a pending line is written in between.
-const uint32_t kPiece = 512;
+// Measured on 2048- and 4096-pixel lines: 1024 is 5-10% faster than 512 or
+// 1536, and pieces of 128 take twice as long (the writes past the caches,
+// cut that fine, hold up the stores of the arithmetic behind them).
+const uint32_t kPiece = 1024;
 
 // Where piece k of `pieces` of the pending line starts (piece k - 1 ends),
 // in bytes from its start: on a cache line boundary of the destination (but the last), so that
