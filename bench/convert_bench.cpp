@@ -1,6 +1,8 @@
 // Speed of the frame conversions, one thread, on frames of 640x480, 1280x1024,
 // 2048x2048 and 4096x3072, each measured against a reference: memcpy of the
-// same picture (or of the 16-bit input), and, when found at configure time,
+// same picture (or of the 16-bit input), the picture's bytes written past the
+// caches and nothing else (the memory's floor for a large picture, for
+// BayerToBGR24 and OpenCV's Bayer alike), and, when found at configure time,
 // OpenCV's bilinear Bayer and UYVY conversions and libyuv's UYVYToARGB (alone,
 // and followed by ARGBToRGB24, libyuv's way to 24 bits).
 //
