@@ -256,7 +256,7 @@ void YuvUyvyToRgb24(Buffers& b) {
 std::vector<PairInfo> Pairs() {
     std::vector<PairInfo> p = {
         {"BayerToBGR24", "memcpy(out)", 1, Library(tav::BayerToBGR24), Memcpy(3)},
-        {"BayerToBGR24", "stream-write(out)", 1, Library(tav::BayerToBGR24), StreamWrite(3)},
+        {"BayerToBGR24", "written(out)", 1, Library(tav::BayerToBGR24), StreamWrite(3)},
         {"UYVYToBGR24", "memcpy(out)", 2, Library(tav::UYVYToBGR24), Memcpy(3)},
         {"BayerToBGR24Table", "Bayer+lookups", 1, Library(BayerTable), BayerThenLookups},
         {"MonoCopy8", "memcpy(out)", 1, Library(tav::MonoCopy8), Memcpy(1)},
@@ -270,7 +270,7 @@ std::vector<PairInfo> Pairs() {
     };
 #if defined(TAVCAM_BENCH_OPENCV)
     p.push_back({"BayerToBGR24", "OpenCV", 1, Library(tav::BayerToBGR24), OpenCvBayer});
-    p.push_back({"OpenCV Bayer", "stream-write(out)", 1, OpenCvBayer, StreamWrite(3)});
+    p.push_back({"OpenCV Bayer", "written(out)", 1, OpenCvBayer, StreamWrite(3)});
     p.push_back({"UYVYToBGR24", "OpenCV", 2, Library(tav::UYVYToBGR24), OpenCvUyvy});
 #endif
 #if defined(TAVCAM_BENCH_LIBYUV)
