@@ -129,8 +129,8 @@ struct PendingLine {
 };
 
 // Pixels per piece of a line when a pending line is written in between.
-// Measured on 2048- and 4096-pixel lines: 1024 is 5-10% faster than 512 or
-// 1536, and pieces of 128 take twice as long: on the processor measured,
+// Measured on 2048- and 4096-pixel lines: 1024 is 5-10% faster than 512,
+// 1536 no faster, and pieces of 128 take twice as long: on the processor measured,
 // finer interleaving of the arithmetic with the writing made it slower, not
 // faster.
 const uint32_t kPiece = 1024;
