@@ -47,7 +47,7 @@ inline void Pixels16(__m256i x, __m256i* b, __m256i* g, __m256i* r) {
 // Groups 0..3 with 8..11, or 4..7 with 12..15: the saturating packs of the
 // two halves' results then come out in pixel order. The upper half is loaded
 // into both halves and blended in, not inserted: the whole line measured 3%
-// faster so on the benchmark machine. The empty statement keeps clang from
+// faster that way on the benchmark machine. The empty statement keeps clang from
 // folding the pair back into an insert.
 inline __m256i LoadHalves(const uint8_t* lo, const uint8_t* hi) {
     __m128i a = _mm_loadu_si128((const __m128i*)lo);
